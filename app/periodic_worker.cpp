@@ -1,0 +1,60 @@
+#include "app/periodic_worker.h"
+
+#include <limits>
+#include <system_error>
+#include <thread>
+
+#include "platform/clock.h"
+
+struct PeriodicWorker::ThreadRecord {
+  PeriodicWorker* worker;
+  int32_t intervalMs;
+  WorkerTask task;
+};
+
+PeriodicWorker::~PeriodicWorker() { Stop(); }
+
+bool PeriodicWorker::Start(int32_t intervalMs, WorkerTask task) {
+  bool expected = true;
+  if (!stopped_.compare_exchange_strong(expected, false)) return false;
+  auto* record = new ThreadRecord{this, intervalMs, std::move(task)};
+  try {
+    std::thread(&PeriodicWorker::Run, record).detach();
+  } catch (const std::system_error&) {
+    delete record;
+    stopped_.store(true);
+    return false;
+  }
+  return true;
+}
+
+void PeriodicWorker::Stop() {
+  if (stopped_.load()) return;
+  bool expected = false;
+  if (!stopRequested_.compare_exchange_strong(expected, true)) return;
+  {
+    std::unique_lock<std::mutex> hold(mutex_);
+    ended_.wait(hold, [this] { return stopped_.load(); });
+  }
+  stopRequested_.store(false);
+}
+
+void PeriodicWorker::Run(ThreadRecord* record) {
+  PeriodicWorker* worker = record->worker;
+  const int64_t intervalNs = static_cast<int64_t>(record->intervalMs) * 1000000;
+  while (!worker->stopRequested_.load()) {
+    int64_t now = platform::MonotonicNanoseconds();
+    int64_t deadline = now;
+    if (intervalNs > 0) {
+      deadline = now > std::numeric_limits<int64_t>::max() - intervalNs
+                     ? std::numeric_limits<int64_t>::max()
+                     : now + intervalNs;
+    }
+    platform::SleepUntil(deadline);
+    record->task();
+  }
+  delete record;
+  std::lock_guard<std::mutex> hold(worker->mutex_);
+  worker->stopped_.store(true);
+  worker->ended_.notify_one();
+}

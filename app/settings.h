@@ -1,0 +1,42 @@
+// The agent's settings, read once at startup from data/config.ini.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/text_helpers.h"
+
+struct AgentSettings {
+  // SERVER
+  std::string domain;
+  std::string host;
+  std::string user;
+  std::string pass;
+  int32_t isautorun = 0;
+  bool isremote = false;
+  // ITEMS
+  std::string progid;
+  std::string group;
+  std::string item;
+  TextList itemstartsList;
+  bool autoitems = false;
+  int32_t itemscf = 0;
+  int32_t sampleIntervalMs = 0;
+  bool showread = false;
+  // APIS
+  std::string api_host;
+  // HTTP
+  std::string allowip;
+  std::string key;
+  int32_t port = 0;
+};
+
+// The process-wide settings. Written by LoadSettings on the main thread before
+// any other thread starts, read without a lock afterwards, never written again.
+extern AgentSettings agentSettings;
+
+// Fills settings from the settings file at configPath. Returns 1.
+int LoadSettings(const std::string& configPath, AgentSettings* settings);
+
+// cf seconds as milliseconds, clamped to the 32-bit range.
+int32_t SecondsToMilliseconds(int32_t seconds);

@@ -1,0 +1,73 @@
+#include "app/startup.h"
+
+#include "app/console_output.h"
+#include "app/periodic_worker.h"
+#include "app/settings.h"
+#include "common/process_paths.h"
+#include "common/text_helpers.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/main_loop.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+
+namespace {
+
+// The four workers of the agent, constructed idle in this order and destroyed
+// in the reverse order when RunAgent returns.
+struct AgentWorkers {
+  PeriodicWorker supervisor;
+  PeriodicWorker sampler;
+  PeriodicWorker uploader;
+  PeriodicWorker opcWorker;
+};
+
+void PrintBanner(int64_t startMilliseconds) {
+  PrintText(std::string("--------* ") + kAgentTitle + " *--------\n" +
+            "Talvero OPC DA client agent, (c) Talvero " +
+            FormatLocalTime(startMilliseconds, "%Y"));
+  PrintText("\nPress Ctrl+C to exit from the system.\n");
+}
+
+void StopWorkers(AgentWorkers* workers) {
+  workers->supervisor.Stop();
+  workers->sampler.Stop();
+  workers->uploader.Stop();
+  workers->opcWorker.Stop();
+}
+
+}  // namespace
+
+int RunAgent() {
+  platform::PrepareProcessSignals();
+  SetProcessPaths(platform::ModulePath(), &processPaths);
+
+  if (!platform::AcquireInstanceLock(processPaths.instanceName)) {
+    return 0;  // another agent runs; it keeps the console
+  }
+
+  platform::ConsoleUseNormalColours();
+  platform::ConsoleSetTitle(processPaths.instanceName);
+  const int64_t startMilliseconds = NowMilliseconds();
+
+  if (!platform::PathExists(processPaths.configPath)) {
+    platform::ShowMessageBox("config file isn't exists", kAgentTitle,
+                             platform::kMbIconStop | platform::kMbSystemModal);
+    return 0;
+  }
+  LoadSettings(processPaths.configPath, &agentSettings);
+  platform::MakeDirectory(DataFilePath("temp"));
+
+  AgentWorkers workers;
+  PrintBanner(startMilliseconds);
+
+  if (!platform::EnterProcessApartment()) {
+    PrintText("\nInit failed.");
+    return 0;
+  }
+
+  int exitCode = platform::RunMainLoop();
+
+  StopWorkers(&workers);
+  return exitCode;
+}

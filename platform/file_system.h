@@ -1,0 +1,57 @@
+// Files and folders of the agent's data directory.
+//
+// Paths are 8-bit texts in the system code page (UTF-8 on POSIX). Every call is
+// safe from any thread; none keeps state between calls. Failures are reported by
+// the return value only, never by exceptions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The separator between path parts: '\\' on Windows, '/' on POSIX.
+extern const char kPathSeparator;
+
+// Full path of the running executable; empty when the system cannot tell.
+std::string ModulePath();
+
+// True when a file or folder exists at path.
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// Creates one folder. True when it was created or already existed as a folder.
+bool MakeDirectory(const std::string& path);
+
+// Reads a whole file. False (content cleared) when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string* content);
+
+// Creates path as a new file (failing when it exists), writes content and
+// forces it to the disk before closing. A failed write removes the file again.
+bool WriteNewFileDurably(const std::string& path, const std::string& content);
+
+// Renames from to to, failing when to already exists.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// Replaces to with a copy of from.
+bool CopyFileReplacing(const std::string& from, const std::string& to);
+
+// Deletes a file. True when it was deleted.
+bool DeleteFileAt(const std::string& path);
+
+struct DirectoryEntry {
+  std::string name;  // without folder
+  bool isDirectory = false;
+};
+
+// The entries of a folder (without "." and ".."), in the order the file system
+// lists them. False when the folder cannot be read.
+bool ListDirectory(const std::string& folder, std::vector<DirectoryEntry>* entries);
+
+// The last-write time of a file as a 64-bit count in the platform's own unit
+// (100 ns since 1601 on Windows, nanoseconds since 1970 on POSIX). Only equality
+// of two readings is meaningful. False when the file has no such time (missing).
+bool LastWriteTime(const std::string& path, int64_t* time);
+
+}  // namespace platform

@@ -1,0 +1,129 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+const char kPathSeparator = '/';
+
+std::string ModulePath() {
+  char buffer[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return std::string();
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+bool PathExists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool MakeDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && IsDirectory(path);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* content) {
+  content->clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    content->append(buffer, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  if (!ok) content->clear();
+  return ok;
+}
+
+bool WriteNewFileDurably(const std::string& path, const std::string& content) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  std::size_t written = 0;
+  bool ok = true;
+  while (written < content.size()) {
+    ssize_t put = write(fd, content.data() + written, content.size() - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  if (ok && fsync(fd) != 0) ok = false;
+  if (close(fd) != 0) ok = false;
+  if (!ok) unlink(path.c_str());
+  return ok;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  // link() fails when to exists, which gives rename-without-replace on every
+  // POSIX file system the agent runs on; the source name is removed after.
+  if (link(from.c_str(), to.c_str()) != 0) return false;
+  unlink(from.c_str());
+  return true;
+}
+
+bool CopyFileReplacing(const std::string& from, const std::string& to) {
+  std::string content;
+  if (!ReadWholeFile(from, &content)) return false;
+  std::string temporary = to + ".copying";
+  unlink(temporary.c_str());
+  if (!WriteNewFileDurably(temporary, content)) return false;
+  if (rename(temporary.c_str(), to.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool ListDirectory(const std::string& folder, std::vector<DirectoryEntry>* entries) {
+  entries->clear();
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    DirectoryEntry item;
+    item.name = name;
+    if (entry->d_type == DT_DIR) {
+      item.isDirectory = true;
+    } else if (entry->d_type == DT_UNKNOWN) {
+      item.isDirectory = IsDirectory(folder + "/" + name);
+    }
+    entries->push_back(item);
+  }
+  closedir(dir);
+  return true;
+}
+
+bool LastWriteTime(const std::string& path, int64_t* time) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  *time = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,106 @@
+#include <windows.h>
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+const char kPathSeparator = '\\';
+
+std::string ModulePath() {
+  char buffer[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return std::string(buffer, length);
+}
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeDirectory(const std::string& path) {
+  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+  return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* content) {
+  content->clear();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    content->append(buffer, got);
+  }
+  CloseHandle(file);
+  if (!ok) content->clear();
+  return ok;
+}
+
+bool WriteNewFileDurably(const std::string& path, const std::string& content) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < content.size()) {
+    DWORD put = 0;
+    DWORD chunk = static_cast<DWORD>(content.size() - done > 1u << 30 ? 1u << 30 : content.size() - done);
+    ok = WriteFile(file, content.data() + done, chunk, &put, nullptr) && put > 0;
+    done += put;
+  }
+  if (ok && !FlushFileBuffers(file)) ok = false;
+  if (!CloseHandle(file)) ok = false;
+  if (!ok) DeleteFileA(path.c_str());
+  return ok;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool CopyFileReplacing(const std::string& from, const std::string& to) {
+  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool ListDirectory(const std::string& folder, std::vector<DirectoryEntry>* entries) {
+  entries->clear();
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    DirectoryEntry entry;
+    entry.name = name;
+    entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entries->push_back(entry);
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+  return true;
+}
+
+bool LastWriteTime(const std::string& path, int64_t* time) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  FILETIME local;
+  FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+  *time = static_cast<int64_t>((static_cast<uint64_t>(local.dwHighDateTime) << 32) |
+                               local.dwLowDateTime);
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,32 @@
+#include <windows.h>
+#include <objbase.h>
+
+#include "platform/main_loop.h"
+#include "platform/process.h"
+
+namespace platform {
+
+bool AcquireInstanceLock(const std::string& name) {
+  // The handle is held for the life of the process.
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
+  if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return false;
+  }
+  return true;
+}
+
+bool EnterProcessApartment() { return SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
+
+void PrepareProcessSignals() {}
+
+int RunMainLoop() {
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+}  // namespace platform
