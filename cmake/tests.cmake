@@ -38,3 +38,23 @@ else()
   add_test(NAME unit COMMAND talvero-tests)
   set_tests_properties(unit PROPERTIES LABELS unit TIMEOUT 600)
 endif()
+
+# End-to-end tests: the same Python suites run the Linux executable natively
+# and, in the cross build, the Windows executable under Wine.
+find_program(PYTHON3 python3 REQUIRED)
+file(GLOB e2e_suites CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(suite ${e2e_suites})
+  get_filename_component(suite_name ${suite} NAME_WE)
+  if(WIN32)
+    set(test_name wine_${suite_name})
+    set(test_labels "wine;e2e")
+  else()
+    set(test_name e2e_${suite_name})
+    set(test_labels e2e)
+  endif()
+  add_test(NAME ${test_name}
+    COMMAND ${PYTHON3} -m unittest -v ${suite_name}
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(${test_name} PROPERTIES LABELS "${test_labels}" TIMEOUT 900
+    ENVIRONMENT "TALVERO_AGENT=$<TARGET_FILE:talvero-agent>;TALVERO_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endforeach()

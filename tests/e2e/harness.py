@@ -1,0 +1,184 @@
+"""Runs the real agent executable in a fresh folder, as a user would.
+
+The agent under test is named by the environment:
+  TALVERO_AGENT  path of talvero-agent (Linux) or talvero-agent.exe (Windows,
+                 run under Wine with the prefix of scripts/wine-run).
+Every process started here is ended by its PID.
+"""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+AGENT = os.environ.get("TALVERO_AGENT", os.path.join(REPO, "build", "talvero-agent"))
+IS_WINDOWS = AGENT.endswith(".exe")
+WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
+
+DEFAULT_CONFIG = {
+    "SERVER": {"host": "127.0.0.1", "isautorun": "0", "isremote": "0"},
+    "ITEMS": {"progid": "Talvero.Simulation.1", "group": "Channel1", "item": "Device1",
+              "autoitems": "0", "itemscf": "60", "cf": "10", "showread": "0"},
+    "APIS": {"api_host": ""},
+    "HTTP": {"allowip": "", "key": "", "port": "0"},
+}
+
+DEFAULT_SIMULATION = """[server]
+progid=Talvero.Simulation.1
+name=Talvero Simulation Server
+others=
+fail=
+delay=0
+
+[items]
+Channel1.Device1.Level=VT_R8,sine,50,60
+Channel1.Device1.Count=VT_I4,ramp,0,1000,1
+Channel1.Device1.Setpoint=VT_R4,static,2.5
+Channel1.Device1.Name=VT_BSTR,static,pump one
+Channel1.Device1.Running=VT_BOOL,toggle
+Channel1.Device1.Serial=VT_I4,static-ro,1234
+"""
+
+DEFAULT_TAGS = "Level\nCount\nSetpoint\nName\nRunning\nSerial\n"
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
+    """Polls predicate until it is true; fails the test after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(interval)
+
+
+def render_ini(sections):
+    lines = []
+    for section, keys in sections.items():
+        lines.append("[%s]" % section)
+        for key, value in keys.items():
+            lines.append("%s=%s" % (key, value))
+        lines.append("")
+    return "\n".join(lines)
+
+
+class AgentFolder:
+    """A fresh folder holding a copy of the agent and its data files."""
+
+    def __init__(self, config=None, tags=DEFAULT_TAGS, simulation=DEFAULT_SIMULATION,
+                 write_config=True):
+        self.root = tempfile.mkdtemp(prefix="talvero-e2e-")
+        self.data = os.path.join(self.root, "data")
+        os.makedirs(self.data)
+        self.exe = os.path.join(self.root, os.path.basename(AGENT))
+        shutil.copy2(AGENT, self.exe)
+        shutil.copy2(os.path.join(REPO, "data", "logo.ico"), os.path.join(self.data, "logo.ico"))
+        merged = {s: dict(k) for s, k in DEFAULT_CONFIG.items()}
+        for section, keys in (config or {}).items():
+            merged.setdefault(section, {}).update(keys)
+        self.config = merged
+        if write_config:
+            self.write("config.ini", render_ini(merged))
+        if tags is not None:
+            self.write("tags.txt", tags)
+        if simulation is not None:
+            self.write("simulation.ini", simulation)
+        self.processes = []
+
+    def path(self, *parts):
+        return os.path.join(self.data, *parts)
+
+    def write(self, name, text, mode="w"):
+        with open(self.path(name), mode, newline="") as handle:
+            handle.write(text)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as handle:
+            return handle.read()
+
+    def start(self, env=None, stdin=subprocess.DEVNULL):
+        process = AgentProcess(self, env=env, stdin=stdin)
+        self.processes.append(process)
+        return process
+
+    def cleanup(self):
+        for process in self.processes:
+            process.kill()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class AgentProcess:
+    """The agent running with its console output going to a file."""
+
+    def __init__(self, folder, env=None, stdin=subprocess.DEVNULL):
+        self.folder = folder
+        self.output_path = os.path.join(folder.root, "console-%d.txt" % len(folder.processes))
+        self.error_path = self.output_path + ".err"
+        self.output = open(self.output_path, "wb")
+        self.errors = open(self.error_path, "wb")
+        command = [WINE_RUN, folder.exe] if IS_WINDOWS else [folder.exe]
+        full_env = dict(os.environ)
+        full_env.setdefault("XDG_RUNTIME_DIR", folder.root)
+        full_env.setdefault("XDG_CONFIG_HOME", os.path.join(folder.root, "config-home"))
+        full_env.update(env or {})
+        self.popen = subprocess.Popen(command, cwd=folder.root, stdout=self.output,
+                                      stderr=self.errors, stdin=stdin, env=full_env)
+        self.pid = self.popen.pid
+
+    def text(self):
+        with open(self.output_path, "rb") as handle:
+            return handle.read().decode("utf-8", "replace")
+
+    def error_text(self):
+        with open(self.error_path, "rb") as handle:
+            return handle.read().decode("utf-8", "replace")
+
+    def wait_for(self, fragment, timeout=20.0, count=1):
+        """Waits until the console output holds fragment (count times)."""
+        def seen():
+            if self.popen.poll() is not None and self.text().count(fragment) < count:
+                raise AssertionError("agent ended (code %s) before printing %r; output:\n%s"
+                                     % (self.popen.returncode, fragment, self.text()))
+            return self.text().count(fragment) >= count
+        wait_until(seen, timeout, what=repr(fragment) + " in output:\n" + self.text())
+        return self.text()
+
+    def wait_exit(self, timeout=20.0):
+        return self.popen.wait(timeout=timeout)
+
+    def signal(self, number):
+        if self.popen.poll() is None:
+            os.kill(self.pid, number)
+
+    def kill(self):
+        if self.popen.poll() is None:
+            os.kill(self.pid, signal.SIGKILL)
+            self.popen.wait(timeout=20)
+        self.output.close()
+        self.errors.close()
+
+
+class AgentTestCase(unittest.TestCase):
+    """Gives each test its own folders, cleaned up afterwards."""
+
+    def make_folder(self, **kwargs):
+        folder = AgentFolder(**kwargs)
+        self.addCleanup(folder.cleanup)
+        return folder
+
+    def start_agent(self, **kwargs):
+        env = kwargs.pop("env", None)
+        folder = self.make_folder(**kwargs)
+        return folder, folder.start(env=env)
