@@ -66,6 +66,18 @@ int RunAgent() {
     return 0;
   }
 
+  // The connection stage: discovery, connection, tags file, group. It sets
+  // groupReady when the first connection and the group succeeded.
+  bool groupReady = false;
+
+  if (groupReady) {
+    // The serving threads of a connected agent: HTTP listener, sampler, uploader.
+  }
+
+  // The workers that run whether or not the first connection succeeded.
+
+  // The console, the hidden window and the tray.
+
   int exitCode = platform::RunMainLoop();
 
   StopWorkers(&workers);
