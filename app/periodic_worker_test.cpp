@@ -1,0 +1,110 @@
+#include "app/periodic_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace {
+
+int64_t NowMs() { return platform::MonotonicNanoseconds() / 1000000; }
+
+// Records the times of task runs and lets a test await a number of them.
+class RunLog {
+ public:
+  void Record() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    times_.push_back(NowMs());
+    changed_.notify_all();
+  }
+  bool AwaitRuns(std::size_t count, int timeoutMs) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                             [&] { return times_.size() >= count; });
+  }
+  std::vector<int64_t> Times() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return times_;
+  }
+
+ private:
+  std::mutex mutex_;  // guards times_
+  std::condition_variable changed_;
+  std::vector<int64_t> times_;
+};
+
+TEST(PeriodicWorker, FirstRunComesOneIntervalAfterStart) {
+  RunLog log;
+  PeriodicWorker worker;
+  int64_t started = NowMs();
+  ASSERT_TRUE(worker.Start(200, [&] { log.Record(); }));
+  ASSERT_TRUE(log.AwaitRuns(1, 5000));
+  EXPECT_GE(log.Times()[0] - started, 195);
+  worker.Stop();
+  EXPECT_FALSE(worker.IsRunning());
+}
+
+TEST(PeriodicWorker, PeriodIsIntervalPlusTaskTime) {
+  RunLog log;
+  PeriodicWorker worker;
+  ASSERT_TRUE(worker.Start(100, [&] {
+    log.Record();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));  // the task's own work
+  }));
+  ASSERT_TRUE(log.AwaitRuns(3, 5000));
+  worker.Stop();
+  std::vector<int64_t> times = log.Times();
+  for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 155);
+}
+
+TEST(PeriodicWorker, ZeroIntervalRunsBackToBack) {
+  std::atomic<int> runs{0};
+  PeriodicWorker worker;
+  ASSERT_TRUE(worker.Start(0, [&] { ++runs; }));
+  while (runs.load() < 1000) std::this_thread::yield();
+  worker.Stop();
+  int after = runs.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(runs.load(), after) << "no run after Stop returned";
+}
+
+TEST(PeriodicWorker, StopWhenIdleAndTwiceReturnsAtOnce) {
+  PeriodicWorker never;
+  int64_t before = NowMs();
+  never.Stop();
+  never.Stop();
+  EXPECT_LT(NowMs() - before, 50);
+}
+
+TEST(PeriodicWorker, SecondStartIsIgnoredAndRestartWorks) {
+  RunLog first;
+  RunLog second;
+  PeriodicWorker worker;
+  ASSERT_TRUE(worker.Start(10, [&] { first.Record(); }));
+  EXPECT_FALSE(worker.Start(10, [&] { second.Record(); }));
+  ASSERT_TRUE(first.AwaitRuns(2, 5000));
+  worker.Stop();
+  EXPECT_TRUE(second.Times().empty());
+  ASSERT_TRUE(worker.Start(10, [&] { second.Record(); }));
+  ASSERT_TRUE(second.AwaitRuns(1, 5000));
+  worker.Stop();
+}
+
+TEST(PeriodicWorker, StopDuringSleepWaitsForOneMoreRun) {
+  RunLog log;
+  PeriodicWorker worker;
+  ASSERT_TRUE(worker.Start(300, [&] { log.Record(); }));
+  ASSERT_TRUE(log.AwaitRuns(1, 5000));  // the thread now sleeps towards its second run
+  int64_t stopAsked = NowMs();
+  worker.Stop();
+  EXPECT_GE(NowMs() - stopAsked, 250);
+  EXPECT_EQ(log.Times().size(), 2u);
+}
+
+}  // namespace
