@@ -1,0 +1,63 @@
+// The OPC DA client: discovery, connection, item set, reads, writes and the
+// connection supervisor. Every operation here runs inside a holder of
+// opcSession->lock (see opc_session.h) and takes no lock of its own, except
+// SuperviseTick, which is itself a top-level user and takes the lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/text_helpers.h"
+#include "opc/opc_server.h"
+
+// The full OPC item id of a tag: group "." item "." tag.
+std::string ItemId(const std::string& group, const std::string& item, const std::string& tag);
+
+// The class id of the chosen server: written by DiscoverServer, read by every
+// ConnectServer. Touched by startup, then by the supervisor thread only.
+extern opc::ClassId serverClassId;
+
+// Lists the servers of the OPC DA 2.0 category and picks the one whose ProgID
+// equals progid (case-insensitive; the last match wins). 0 found, 2 remote
+// list service failed, 4 local list service failed, 6 enumeration failed,
+// 8 no match.
+int32_t DiscoverServer(const std::string& domain, const std::string& host, const std::string& user,
+                       const std::string& pass, const std::string& progid, bool remote,
+                       opc::ClassId* classId);
+
+// Creates the server object. 0 connected, 32 creation failed, 64 no IOPCServer.
+int32_t ConnectServer(const std::string& domain, const std::string& host, const std::string& user,
+                      const std::string& pass, opc::ClassId classId, bool remote);
+
+// Adds the agent's group. 0 added, 1 AddGroup failed, 2 no IOPCItemMgt.
+int32_t CreateGroup(const std::string& group);
+
+// The message text of a COM result code.
+std::string ComErrorText(int32_t code);
+
+// Text of a value as the agent reports it; empty for unsupported types.
+std::string VariantToText(const opc::Variant& value);
+
+// A value of the item's canonical type made from a text.
+opc::Variant TextToVariant(int32_t type, const std::string& text);
+
+// {"n":"name","v":"value","t":seconds-since-1970}; name and value escaped.
+std::string ValueRecord(const std::string& name, const std::string& value, int64_t t);
+
+// Item set (tags file, browse, add).
+void ReloadTags();
+void AddItemSet();
+void BrowseLeafItems(TextList* names);
+void RefreshTagsFile();
+
+// API reads, listing and writes; answers are the texts the HTTP layer sends.
+std::string ReadTags(const std::string& group, const std::string& item, const std::string& tags);
+std::string ReadAllItems();
+std::string ReadChangedItems(int32_t count, TextList names);
+std::string ListLeafItems(const std::string& group, const std::string& item,
+                          const std::string& filters);
+std::string WriteTags(const std::string& group, const std::string& item,
+                      const std::string& tagkvs);
+
+// One tick of the connection supervisor (every 1000 ms); takes the session lock.
+void SuperviseTick();
