@@ -1,0 +1,85 @@
+#include "forward/spool_file.h"
+
+#include <algorithm>
+
+#include "common/process_paths.h"
+#include "platform/file_system.h"
+
+const char kSpoolExtension[] = ".txt";
+const char kSpoolTempExtension[] = ".writing";
+
+namespace {
+
+// Names of another run can only collide a few times in a row; past this many
+// taken names something else is wrong and the write is reported as failed.
+constexpr int kMaxNameAttempts = 1000;
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The digits before ".txt" when the whole stem is digits; empty otherwise.
+std::string NumericStem(const std::string& name) {
+  std::string stem = name.substr(0, name.size() >= 4 ? name.size() - 4 : 0);
+  if (stem.empty() || !std::all_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::string();
+  }
+  std::size_t first = stem.find_first_not_of('0');
+  return first == std::string::npos ? std::string("0") : stem.substr(first);
+}
+
+}  // namespace
+
+std::string SpoolFolder() { return DataFilePath("temp"); }
+
+bool IsSpoolFileName(const std::string& name) {
+  return name.size() > 4 && EndsWith(name, kSpoolExtension);
+}
+
+void SortSpoolNames(std::vector<std::string>* names) {
+  std::stable_sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) {
+    std::string na = NumericStem(a);
+    std::string nb = NumericStem(b);
+    if (na.empty() != nb.empty()) return !na.empty();  // numbered names first
+    if (na.empty()) return a < b;
+    if (na.size() != nb.size()) return na.size() < nb.size();
+    if (na != nb) return na < nb;
+    return a < b;
+  });
+}
+
+int RemoveSpoolTemporaries(const std::string& folder) {
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(folder, &entries)) return 0;
+  int removed = 0;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.isDirectory || !EndsWith(entry.name, kSpoolTempExtension)) continue;
+    if (platform::DeleteFileAt(folder + platform::kPathSeparator + entry.name)) ++removed;
+  }
+  return removed;
+}
+
+bool SpoolWriter::Write(const std::string& folder, const std::string& content, int64_t nowMs,
+                        std::string* path, std::string* error) {
+  int64_t number = std::max(nowMs, lastNumber_ + 1);
+  const std::string prefix = folder + platform::kPathSeparator;
+  const std::string temporary = prefix + std::to_string(number) + kSpoolTempExtension;
+  // A temporary of this name can only be the remains of a failed attempt.
+  platform::DeleteFileAt(temporary);
+  if (!platform::WriteNewFileDurably(temporary, content)) {
+    *error = "cannot write " + temporary;
+    return false;
+  }
+  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt, ++number) {
+    const std::string target = prefix + std::to_string(number) + kSpoolExtension;
+    if (platform::RenameNoReplace(temporary, target)) {
+      lastNumber_ = number;
+      *path = target;
+      return true;
+    }
+    if (!platform::PathExists(target)) break;  // failed for another reason than a taken name
+  }
+  platform::DeleteFileAt(temporary);
+  *error = "cannot rename " + temporary;
+  return false;
+}

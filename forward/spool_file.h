@@ -1,0 +1,48 @@
+// SpoolFile: one sample on its way to the API host, kept in data/temp.
+//
+// A spool file is named "<milliseconds>.txt" and holds the comma-joined value
+// records of one sample. It is written under a temporary name that ends in
+// ".writing" (which the uploader never takes), forced to the disk and only
+// then renamed, so a crash leaves either the complete file or a temporary that
+// the next start removes, never a partial ".txt".
+//
+// The functions keep no state of their own and are safe from any thread; a
+// SpoolWriter is used by one thread (the sampler) at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern const char kSpoolExtension[];      // ".txt"
+extern const char kSpoolTempExtension[];  // ".writing"
+
+// The spool folder: data/temp under the base directory.
+std::string SpoolFolder();
+
+// True for a name that the uploader sends: it ends in ".txt".
+bool IsSpoolFileName(const std::string& name);
+
+// Sorts spool file names oldest first: names made of digits by their number
+// (so "999.txt" comes before "1000.txt"), any other name after them by text.
+void SortSpoolNames(std::vector<std::string>* names);
+
+// Deletes every temporary that an interrupted write left in folder. Returns
+// the number removed.
+int RemoveSpoolTemporaries(const std::string& folder);
+
+// Writes the spool files of one run. Names never go backwards within a run:
+// a sample gets the larger of the current millisecond and the previous name
+// plus one, and when that name is taken (a file from another run) the next
+// free one.
+class SpoolWriter {
+ public:
+  // Writes content as a new spool file in folder named after nowMs. On
+  // success sets *path to the final path. On failure leaves no file behind,
+  // sets *error to a short reason and returns false.
+  bool Write(const std::string& folder, const std::string& content, int64_t nowMs,
+             std::string* path, std::string* error);
+
+ private:
+  int64_t lastNumber_ = 0;  // the number of the last name this writer gave
+};
