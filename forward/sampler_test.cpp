@@ -1,0 +1,131 @@
+#include "forward/sampler.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "forward/forward_test_folder.h"
+
+namespace {
+
+// Stands in for the OPC server: the current value text of every item, and the
+// same change rule as the OPC client's sampling read.
+struct FakeDevice {
+  OpcSession* session;
+  std::vector<std::string> values;
+  int reads = 0;
+
+  std::string Read(int32_t count, const TextList& names) {
+    ++reads;
+    std::string answer;
+    for (int32_t i = 0; i < count; ++i) {
+      if (values[i] != session->items[i].lastValue) {
+        session->items[i].lastValue = values[i];
+        if (!answer.empty()) answer += ",";
+        answer += "{\"i\":\"" + names[i] + "\",\"v\":\"" + values[i] + "\",\"t\":1}";
+      }
+    }
+    return answer;
+  }
+};
+
+class SamplerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session.connected = 1;
+    for (const char* name : {"Level", "Count"}) {
+      OpcItem item;
+      item.tagName = name;
+      session.items.push_back(item);
+    }
+    device.session = &session;
+    device.values = {"1.5", "7"};
+    context.session = &session;
+    context.folder = folder.path();
+    context.read = [this](int32_t count, TextList names) { return device.Read(count, names); };
+  }
+
+  std::vector<std::string> SpoolNames() {
+    std::vector<std::string> names = folder.Names();
+    SortSpoolNames(&names);
+    return names;
+  }
+
+  TestFolder folder;
+  OpcSession session;
+  FakeDevice device{nullptr, {}};
+  SamplerContext context;
+  SamplerState state;
+};
+
+TEST_F(SamplerTest, ChangedValuesBecomeOneFileOfCommaJoinedRecords) {
+  SampleTickWith(context, &state);
+  std::vector<std::string> names = SpoolNames();
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].size(), 17u);  // 13 digits and ".txt"
+  EXPECT_EQ(folder.Read(names[0]),
+            "{\"i\":\"Level\",\"v\":\"1.5\",\"t\":1},{\"i\":\"Count\",\"v\":\"7\",\"t\":1}");
+  EXPECT_FALSE(state.busy.load());
+}
+
+TEST_F(SamplerTest, NoChangeWritesNoFile) {
+  SampleTickWith(context, &state);
+  SampleTickWith(context, &state);
+  EXPECT_EQ(device.reads, 2);
+  EXPECT_EQ(SpoolNames().size(), 1u);
+}
+
+TEST_F(SamplerTest, TwoTicksGiveTwoFilesInSampleOrder) {
+  SampleTickWith(context, &state);
+  device.values[1] = "8";
+  SampleTickWith(context, &state);
+  std::vector<std::string> names = SpoolNames();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_NE(names[0], names[1]);
+  EXPECT_EQ(folder.Read(names[1]), "{\"i\":\"Count\",\"v\":\"8\",\"t\":1}");
+}
+
+TEST_F(SamplerTest, NotConnectedDoesNotReadOrWrite) {
+  session.connected = 0;
+  SampleTickWith(context, &state);
+  EXPECT_EQ(device.reads, 0);
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+TEST_F(SamplerTest, BusyTickReturnsAtOnce) {
+  state.busy.store(true);
+  SampleTickWith(context, &state);
+  EXPECT_EQ(device.reads, 0);
+}
+
+TEST_F(SamplerTest, FailedWriteRecreatesFolderAndNextTickReportsTheSameValues) {
+  std::filesystem::remove_all(folder.path());
+  SampleTickWith(context, &state);
+  EXPECT_EQ(device.reads, 1);
+  ASSERT_TRUE(std::filesystem::is_directory(folder.path())) << "the spool folder is made again";
+  EXPECT_TRUE(folder.Names().empty());
+  // The values read by the failed tick were given back, so they count as changed.
+  EXPECT_EQ(session.items[0].lastValue, "");
+  EXPECT_EQ(session.items[1].lastValue, "");
+
+  SampleTickWith(context, &state);
+  std::vector<std::string> names = SpoolNames();
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(folder.Read(names[0]),
+            "{\"i\":\"Level\",\"v\":\"1.5\",\"t\":1},{\"i\":\"Count\",\"v\":\"7\",\"t\":1}");
+}
+
+TEST_F(SamplerTest, FailedWriteRestoresOnlyToThePreviousValues) {
+  SampleTickWith(context, &state);  // delivers 1.5 and 7
+  device.values[0] = "2.5";
+  std::filesystem::remove_all(folder.path());
+  SampleTickWith(context, &state);  // 2.5 cannot be written
+  EXPECT_EQ(session.items[0].lastValue, "1.5");
+  EXPECT_EQ(session.items[1].lastValue, "7");
+  SampleTickWith(context, &state);
+  std::vector<std::string> names = SpoolNames();
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(folder.Read(names[0]), "{\"i\":\"Level\",\"v\":\"2.5\",\"t\":1}");
+}
+
+}  // namespace

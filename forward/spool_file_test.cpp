@@ -1,0 +1,89 @@
+#include "forward/spool_file.h"
+
+#include <gtest/gtest.h>
+
+#include "forward/forward_test_folder.h"
+
+namespace {
+
+TEST(SpoolWriterTest, WritesExactContentUnderMillisecondNameWithoutTemporary) {
+  TestFolder folder;
+  SpoolWriter writer;
+  std::string path, error;
+  ASSERT_TRUE(writer.Write(folder.path(), "{\"i\":\"A\",\"v\":\"1\",\"t\":5}", 1700000000123, &path, &error));
+  EXPECT_EQ(path, folder.file("1700000000123.txt"));
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"1700000000123.txt"});
+  EXPECT_EQ(folder.Read("1700000000123.txt"), "{\"i\":\"A\",\"v\":\"1\",\"t\":5}");
+}
+
+TEST(SpoolWriterTest, SameMillisecondTakesNextFreeName) {
+  TestFolder folder;
+  SpoolWriter writer;
+  std::string path, error;
+  ASSERT_TRUE(writer.Write(folder.path(), "first", 1700000000000, &path, &error));
+  ASSERT_TRUE(writer.Write(folder.path(), "second", 1700000000000, &path, &error));
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"1700000000000.txt", "1700000000001.txt"}));
+  EXPECT_EQ(folder.Read("1700000000000.txt"), "first");
+  EXPECT_EQ(folder.Read("1700000000001.txt"), "second");
+}
+
+TEST(SpoolWriterTest, NameTakenByAnotherRunIsNotOverwritten) {
+  TestFolder folder;
+  folder.Write("1700000000000.txt", "older");
+  folder.Write("1700000000001.txt", "older too");
+  SpoolWriter writer;  // a new run knows nothing of these
+  std::string path, error;
+  ASSERT_TRUE(writer.Write(folder.path(), "new", 1700000000000, &path, &error));
+  EXPECT_EQ(path, folder.file("1700000000002.txt"));
+  EXPECT_EQ(folder.Read("1700000000000.txt"), "older");
+  EXPECT_EQ(folder.Read("1700000000001.txt"), "older too");
+  EXPECT_EQ(folder.Read("1700000000002.txt"), "new");
+}
+
+TEST(SpoolWriterTest, ClockGoingBackDoesNotReorderSamples) {
+  TestFolder folder;
+  SpoolWriter writer;
+  std::string first, second, error;
+  ASSERT_TRUE(writer.Write(folder.path(), "a", 1700000005000, &first, &error));
+  ASSERT_TRUE(writer.Write(folder.path(), "b", 1700000001000, &second, &error));
+  std::vector<std::string> names = folder.Names();
+  SortSpoolNames(&names);
+  EXPECT_EQ(folder.Read(names[0]), "a");
+  EXPECT_EQ(folder.Read(names[1]), "b");
+}
+
+TEST(SpoolWriterTest, MissingFolderFailsWithReasonAndLeavesNothing) {
+  TestFolder folder;
+  SpoolWriter writer;
+  std::string path, error;
+  EXPECT_FALSE(writer.Write(folder.file("gone"), "x", 1700000000000, &path, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+TEST(SpoolFileTest, RemoveTemporariesKeepsSpoolFiles) {
+  TestFolder folder;
+  folder.Write("1700000000000.writing", "{\"i\":\"A\",\"v\":");
+  folder.Write("1700000000001.txt", "{}");
+  folder.Write("other.dat", "x");
+  EXPECT_EQ(RemoveSpoolTemporaries(folder.path()), 1);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"1700000000001.txt", "other.dat"}));
+}
+
+TEST(SpoolFileTest, NamesMatchOnlyTxt) {
+  EXPECT_TRUE(IsSpoolFileName("1700000000000.txt"));
+  EXPECT_TRUE(IsSpoolFileName("x.txt"));
+  EXPECT_FALSE(IsSpoolFileName("1700000000000.writing"));
+  EXPECT_FALSE(IsSpoolFileName(".txt"));
+  EXPECT_FALSE(IsSpoolFileName("1700000000000.txt.writing"));
+}
+
+TEST(SpoolFileTest, SortIsNumericOldestFirstThenOtherNames) {
+  std::vector<std::string> names = {"zz.txt", "1700000000010.txt", "1000.txt", "999.txt",
+                                    "1700000000002.txt", "a.txt"};
+  SortSpoolNames(&names);
+  EXPECT_EQ(names, (std::vector<std::string>{"999.txt", "1000.txt", "1700000000002.txt",
+                                             "1700000000010.txt", "a.txt", "zz.txt"}));
+}
+
+}  // namespace

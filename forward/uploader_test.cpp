@@ -1,0 +1,133 @@
+#include "forward/uploader.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "forward/forward_test_folder.h"
+
+namespace {
+
+platform::HttpExchange Answer(int32_t status, const std::u16string& text) {
+  platform::HttpExchange exchange;
+  exchange.answered = true;
+  exchange.status = status;
+  exchange.responseText = text;
+  return exchange;
+}
+
+class UploaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    context.url = "http://127.0.0.1:1/in";
+    context.folder = folder.path();
+    context.post = [this](const std::string& url, const std::string& body) {
+      urls.push_back(url);
+      bodies.push_back(body);
+      return reply(body);
+    };
+  }
+
+  TestFolder folder;
+  UploaderContext context;
+  std::atomic<bool> busy{false};
+  std::vector<std::string> urls;
+  std::vector<std::string> bodies;
+  std::function<platform::HttpExchange(const std::string&)> reply = [](const std::string&) {
+    return Answer(200, u"OK");
+  };
+};
+
+TEST_F(UploaderTest, PostsOldestFirstAsJsonArraysAndDeletesAccepted) {
+  folder.Write("1700000000002.txt", "{\"i\":\"B\",\"v\":\"2\",\"t\":1}");
+  folder.Write("1700000000001.txt", "{\"i\":\"A\",\"v\":\"1\",\"t\":1},{\"i\":\"A\",\"v\":\"3\",\"t\":1}");
+  folder.Write("999.txt", "{}");
+  UploadSummary summary = UploadTickWith(context, &busy);
+  EXPECT_EQ(summary.posted, 3);
+  EXPECT_EQ(summary.accepted, 3);
+  ASSERT_EQ(bodies.size(), 3u);
+  EXPECT_EQ(bodies[0], "[{}]");
+  EXPECT_EQ(bodies[1], "[{\"i\":\"A\",\"v\":\"1\",\"t\":1},{\"i\":\"A\",\"v\":\"3\",\"t\":1}]");
+  EXPECT_EQ(bodies[2], "[{\"i\":\"B\",\"v\":\"2\",\"t\":1}]");
+  EXPECT_EQ(urls[0], "http://127.0.0.1:1/in");
+  EXPECT_TRUE(folder.Names().empty());
+  EXPECT_FALSE(busy.load());
+}
+
+TEST_F(UploaderTest, AnswersOtherThanOkKeepTheFileAndTheTickGoesOn) {
+  folder.Write("1.txt", "{}");
+  folder.Write("2.txt", "{}");
+  folder.Write("3.txt", "{}");
+  folder.Write("4.txt", "{}");
+  int call = 0;
+  reply = [&call](const std::string&) {
+    switch (call++) {
+      case 0: return Answer(200, u"ok");
+      case 1: return Answer(500, u"OK");
+      case 2: return Answer(200, u"OK\n");
+      default: return Answer(200, u"OK");
+    }
+  };
+  UploadSummary summary = UploadTickWith(context, &busy);
+  EXPECT_EQ(summary.posted, 4);
+  EXPECT_EQ(summary.accepted, 1);
+  EXPECT_FALSE(summary.ended);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"1.txt", "2.txt", "3.txt"}));
+}
+
+TEST_F(UploaderTest, NoAnswerEndsTheTickAndKeepsEveryFile) {
+  for (int i = 1; i <= 5; ++i) folder.Write(std::to_string(i) + ".txt", "{}");
+  reply = [](const std::string&) { return platform::HttpExchange(); };
+  UploadSummary summary = UploadTickWith(context, &busy);
+  EXPECT_EQ(summary.posted, 1);
+  EXPECT_TRUE(summary.ended);
+  EXPECT_EQ(folder.Names().size(), 5u);
+  // The receiver is back: the whole backlog goes in one tick, oldest first.
+  reply = [](const std::string&) { return Answer(200, u"OK"); };
+  bodies.clear();
+  summary = UploadTickWith(context, &busy);
+  EXPECT_EQ(summary.accepted, 5);
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+TEST_F(UploaderTest, SkipsFoldersTemporariesAndOtherFiles) {
+  std::filesystem::create_directory(folder.file("5.txt"));
+  folder.Write("6.writing", "{\"i\":");
+  folder.Write("7.dat", "x");
+  folder.Write("8.txt", "{}");
+  UploadSummary summary = UploadTickWith(context, &busy);
+  EXPECT_EQ(summary.posted, 1);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"5.txt", "6.writing", "7.dat"}));
+}
+
+TEST_F(UploaderTest, VanishedFileIsSkippedAndTheRestIsSent) {
+  folder.Write("1.txt", "{\"n\":1}");
+  folder.Write("2.txt", "{\"n\":2}");
+  folder.Write("3.txt", "{\"n\":3}");
+  reply = [this](const std::string& body) {
+    if (body == "[{\"n\":1}]") std::filesystem::remove(folder.file("2.txt"));
+    return Answer(200, u"OK");
+  };
+  UploadSummary summary = UploadTickWith(context, &busy);
+  EXPECT_EQ(summary.unreadable, 1);
+  EXPECT_EQ(summary.accepted, 2);
+  EXPECT_EQ(bodies, (std::vector<std::string>{"[{\"n\":1}]", "[{\"n\":3}]"}));
+}
+
+TEST_F(UploaderTest, EmptyUrlSendsNothing) {
+  folder.Write("1.txt", "{}");
+  context.url.clear();
+  UploadSummary summary = UploadTickWith(context, &busy);
+  EXPECT_EQ(summary.posted, 0);
+  EXPECT_TRUE(bodies.empty());
+  EXPECT_EQ(folder.Names().size(), 1u);
+}
+
+TEST_F(UploaderTest, BusyTickReturnsAtOnce) {
+  folder.Write("1.txt", "{}");
+  busy.store(true);
+  EXPECT_EQ(UploadTickWith(context, &busy).posted, 0);
+  EXPECT_TRUE(busy.load());
+}
+
+}  // namespace
