@@ -41,14 +41,28 @@ std::string VariantToText(const opc::Variant& value);
 // A value of the item's canonical type made from a text.
 opc::Variant TextToVariant(int32_t type, const std::string& text);
 
-// {"n":"name","v":"value","t":seconds-since-1970}; name and value escaped.
-std::string ValueRecord(const std::string& name, const std::string& value, int64_t t);
+// {"i":"name","v":"value","t":t}; name and value escaped for JSON, so a tag
+// name with a quote cannot break the answer or an upload that carries it.
+std::string ValueRecord(const std::string& name, const std::string& value, int32_t t);
+
+// The record's t of a FILETIME: whole seconds since 1970 minus eight hours,
+// computed modulo 2^64 and cut to 32 bits (receivers rely on exactly this).
+int32_t TimeStampSeconds(uint64_t fileTime);
+
+// The leaf names of the last browse by startup or RefreshTagsFile.
+extern TextList browsedItems;
 
 // Item set (tags file, browse, add).
-void ReloadTags();
-void AddItemSet();
-void BrowseLeafItems(TextList* names);
+// Loads data/tags.txt into the item table and adds it. False, with the table
+// unchanged, when the file does not exist; the caller tells the operator
+// (after releasing the session lock, so no other user waits on the box).
+bool ReloadTags();
+void AddItemSet(const std::string& group, const std::string& item, TextList names);
+void BrowseLeafItems(const std::string& group, const std::string& item, TextList* list);
 void RefreshTagsFile();
+// The lines of a tags file: LF or CR LF ends a line; a last line without an
+// end counts; a final line end adds no empty tag.
+TextList TagLines(const std::string& content);
 
 // API reads, listing and writes; answers are the texts the HTTP layer sends.
 std::string ReadTags(const std::string& group, const std::string& item, const std::string& tags);

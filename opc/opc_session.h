@@ -26,6 +26,11 @@ struct OpcSession {
   std::shared_ptr<opc::OpcSyncIO> syncIO;
   std::vector<OpcItem> items;
 
+  // The server's own object, kept after CreateGroup puts the group's object
+  // in serverObject: browsing and item properties are asked of the server
+  // (as QueryInterface on IOPCServer would), never of the group.
+  std::shared_ptr<opc::OpcObject> serverUnknown;
+
   // Creates servers and server lists; set by startup before the first use.
   opc::OpcConnector* connector = nullptr;
 

@@ -1,0 +1,3 @@
+#include "opc/opc_session.h"
+
+OpcSession* opcSession = nullptr;
