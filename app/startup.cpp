@@ -1,10 +1,12 @@
 #include "app/startup.h"
 
 #include "app/console_output.h"
+#include "app/console_window.h"
 #include "app/periodic_worker.h"
 #include "app/settings.h"
 #include "common/process_paths.h"
 #include "common/text_helpers.h"
+#include "platform/agent_window.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/main_loop.h"
@@ -43,7 +45,9 @@ int RunAgent() {
   SetProcessPaths(platform::ModulePath(), &processPaths);
 
   if (!platform::AcquireInstanceLock(processPaths.instanceName)) {
-    return 0;  // another agent runs; it keeps the console
+    // Another agent runs: bring its console back to the operator, silently.
+    platform::RestoreOtherAgentConsole(processPaths.instanceName);
+    return 0;
   }
 
   platform::ConsoleUseNormalColours();
@@ -57,6 +61,14 @@ int RunAgent() {
   }
   LoadSettings(processPaths.configPath, &agentSettings);
   platform::MakeDirectory(DataFilePath("temp"));
+  platform::LoadAgentIcon(DataFilePath("logo.ico"));
+  InstallAgentShellCallbacks();
+  if (!platform::RegisterAgentWindowClass(kAgentTitle)) {
+    platform::ShowMessageBox("This program requires Windows NT!", "TALVERO",
+                             platform::kMbIconStop | platform::kMbSystemModal);
+    return 0;
+  }
+  SetAutorun(agentSettings.isautorun == 1);
 
   AgentWorkers workers;
   PrintBanner(startMilliseconds);
@@ -77,8 +89,14 @@ int RunAgent() {
   // The workers that run whether or not the first connection succeeded.
 
   // The console, the hidden window and the tray.
+  if (!platform::PrepareAgentConsole()) platform::ConsoleWriteError("Could not set control handler");
+  platform::CreateAgentWindow(kAgentTitle);
+  platform::InstallCloseClickHook();
 
   int exitCode = platform::RunMainLoop();
+
+  platform::RemoveCloseClickHook();
+  platform::RemoveTrayIcon();
 
   StopWorkers(&workers);
   return exitCode;

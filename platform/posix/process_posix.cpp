@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/agent_window.h"
 #include "platform/main_loop.h"
 #include "platform/process.h"
 
@@ -47,7 +48,11 @@ int RunMainLoop() {
   for (;;) {
     int received = 0;
     if (sigwait(&set, &received) != 0) continue;
-    if (received == SIGTERM || received == SIGINT || received == SIGHUP) return 0;
+    // SIGTERM asks for the orderly shutdown. SIGINT and SIGHUP are the
+    // terminal's Ctrl+C and close: confirmed with the operator when possible;
+    // the callback returns only when the agent goes on.
+    if (received == SIGTERM) return 0;
+    if (received == SIGINT || received == SIGHUP) DeliverConsoleEvent();
   }
 }
 

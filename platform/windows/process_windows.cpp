@@ -23,6 +23,12 @@ void PrepareProcessSignals() {}
 int RunMainLoop() {
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    // HideConsoleMessage: the close-button hook saw a click on the console's
+    // close button; the console goes to the tray instead of ending the agent.
+    if (message.hwnd == nullptr && message.message == WM_USER + 1) {
+      HWND console = GetConsoleWindow();
+      if (console != nullptr) ShowWindow(console, SW_HIDE);
+    }
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }

@@ -1,0 +1,110 @@
+#include "app/console_window.h"
+
+#include "app/console_output.h"
+#include "common/process_paths.h"
+#include "common/text_helpers.h"
+#include "platform/agent_window.h"
+#include "platform/file_system.h"
+#include "platform/message_box.h"
+#include "platform/profile.h"
+
+namespace {
+
+constexpr char kRunEntrySuffix[] = " -h";
+constexpr char kAutoValue[] = "auto";
+
+}  // namespace
+
+std::string AboutText(int64_t nowMilliseconds) {
+  return std::string(kAgentTitle) + " Ver " + kAgentVersion + "\n" +
+         "Talvero OPC DA client agent, (c) Talvero " + FormatLocalTime(nowMilliseconds, "%Y");
+}
+
+std::string ReadAgentValueFrom(platform::AutorunStore* store, const std::string& name) {
+  std::string text;
+  if (!store->ReadAgentValue(name, &text)) return std::string();
+  return text;
+}
+
+std::string ReadAgentValue(const std::string& name) {
+  return ReadAgentValueFrom(&platform::SystemAutorunStore(), name);
+}
+
+bool AutorunIsOn() { return ReadAgentValue(kAutoValue) == "1"; }
+
+bool SetAutorunIn(platform::AutorunStore* store, bool on, const std::string& modulePath) {
+  if (!on) {
+    // Both places: an entry may stand in either from an earlier run.
+    store->DeleteRunEntry(platform::RunScope::kMachine);
+    store->DeleteRunEntry(platform::RunScope::kUser);
+    store->WriteAgentValue(kAutoValue, "0");
+    return false;
+  }
+  // Without the right to write the machine's entry the user's own entry still
+  // starts the agent at this user's logon, which is what was asked for.
+  bool written =
+      store->WriteRunEntry(platform::RunScope::kMachine, modulePath, kRunEntrySuffix) ||
+      store->WriteRunEntry(platform::RunScope::kUser, modulePath, kRunEntrySuffix);
+  if (!written) {
+    PrintErrorLine("\nCould not write the autorun entry; autorun stays off.", false);
+  }
+  // `auto` tells the truth, so the menu's check mark does too.
+  store->WriteAgentValue(kAutoValue, written ? "1" : "0");
+  return written;
+}
+
+bool SetAutorun(bool on) {
+  return SetAutorunIn(&platform::SystemAutorunStore(), on, processPaths.modulePath);
+}
+
+void ToggleAutorun(platform::AutorunStore* store, const std::string& modulePath,
+                   const std::string& configPath) {
+  bool wasOn = ReadAgentValueFrom(store, kAutoValue) == "1";
+  bool nowOn = SetAutorunIn(store, !wasOn, modulePath);
+  if (!platform::PathExists(configPath)) {
+    platform::ShowMessageBox("No config file?", kAgentTitle, platform::kMbIconStop);
+    return;
+  }
+  platform::ProfileWriteText(configPath, "SERVER", "isautorun", nowOn ? "1" : "0");
+}
+
+void HandleAgentCommand(int commandId) {
+  switch (commandId) {
+    case ID_ABOUT:
+      platform::ShowAgentWindowBox(AboutText(NowMilliseconds()), kAgentTitle,
+                                   platform::kMbIconInformation | platform::kMbSystemModal);
+      break;
+    case ID_EXIT:
+      if (platform::ShowMessageBox("Confirm to exit?", kAgentTitle,
+                                   platform::kMbYesNo | platform::kMbIconQuestion |
+                                       platform::kMbSystemModal) == platform::kIdYes) {
+        PrintText("\n Exiting,please waiting...");
+        platform::CloseAgentWindow();
+        platform::ExitAgent();
+      }
+      break;
+    case ID_AUTORUN:
+      ToggleAutorun(&platform::SystemAutorunStore(), processPaths.modulePath,
+                    processPaths.configPath);
+      break;
+    default:
+      break;
+  }
+}
+
+void HandleConsoleEvent() {
+  if (!platform::OperatorCanAnswer()) platform::ExitAgent();
+  if (platform::ShowMessageBox("Confirm exit? ", kAgentTitle,
+                               platform::kMbYesNo | platform::kMbIconQuestion |
+                                   platform::kMbSystemModal) == platform::kIdYes) {
+    platform::ExitAgent();
+  }
+}
+
+void InstallAgentShellCallbacks() {
+  platform::AgentShellCallbacks callbacks;
+  callbacks.onCommand = HandleAgentCommand;
+  callbacks.autorunIsOn = AutorunIsOn;
+  callbacks.onConsoleEvent = HandleConsoleEvent;
+  platform::SetAgentShellCallbacks(callbacks);
+}

@@ -1,0 +1,106 @@
+// The autorun store of the POSIX build: plain files under the XDG
+// configuration folder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/autorun_store.h"
+#include "platform/file_system.h"
+
+namespace platform {
+namespace {
+
+constexpr char kAgentName[] = "TALVERO AGENT";
+
+std::string ConfigHome() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && *config == '/') return config;
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : "") + "/.config";
+}
+
+// Creates folder and its missing parents. True when it exists as a folder.
+bool MakeFolders(const std::string& folder) {
+  for (std::size_t at = folder.find('/', 1); at != std::string::npos;
+       at = folder.find('/', at + 1)) {
+    std::string part = folder.substr(0, at);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  return IsDirectory(folder);
+}
+
+// Replaces path with content in one step, so a reader never sees half a file.
+bool ReplaceFile(const std::string& path, const std::string& content) {
+  std::string temporary = path + ".writing";
+  DeleteFileAt(temporary);
+  if (!WriteNewFileDurably(temporary, content)) return false;
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    DeleteFileAt(temporary);
+    return false;
+  }
+  return true;
+}
+
+// A desktop-entry argument: quoted, with the reserved characters escaped, when
+// it holds anything a launcher would split or expand.
+std::string DesktopArgument(const std::string& text) {
+  if (text.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char ch : text) {
+    if (ch == '"' || ch == '`' || ch == '$' || ch == '\\') quoted += '\\';
+    quoted += ch;
+  }
+  return quoted + "\"";
+}
+
+class PosixAutorunStore : public AutorunStore {
+ public:
+  bool WriteAgentValue(const std::string& name, const std::string& text) override {
+    std::string folder = ValueFolder();
+    return MakeFolders(folder) && ReplaceFile(folder + "/" + name, text);
+  }
+
+  bool ReadAgentValue(const std::string& name, std::string* text) override {
+    if (!ReadWholeFile(ValueFolder() + "/" + name, text) || text->size() > 254) {
+      text->clear();
+      return false;
+    }
+    return true;
+  }
+
+  bool WriteRunEntry(RunScope scope, const std::string& program,
+                     const std::string& arguments) override {
+    if (scope != RunScope::kUser) return false;
+    std::string entry = std::string("[Desktop Entry]\nType=Application\nName=") + kAgentName +
+                        "\nExec=" + DesktopArgument(program) + arguments +
+                        "\nTerminal=true\nX-GNOME-Autostart-enabled=true\n";
+    std::string folder = ConfigHome() + "/autostart";
+    return MakeFolders(folder) && ReplaceFile(EntryPath(), entry);
+  }
+
+  bool DeleteRunEntry(RunScope scope) override {
+    if (scope != RunScope::kUser) return true;
+    std::string path = EntryPath();
+    return !PathExists(path) || DeleteFileAt(path);
+  }
+
+ private:
+  static std::string ValueFolder() { return ConfigHome() + "/talvero/" + kAgentName; }
+  static std::string EntryPath() {
+    return ConfigHome() + "/autostart/" + kAgentName + ".desktop";
+  }
+};
+
+}  // namespace
+
+AutorunStore& SystemAutorunStore() {
+  static PosixAutorunStore store;
+  return store;
+}
+
+}  // namespace platform

@@ -1,0 +1,92 @@
+// The autorun store of the Windows build: the registry.
+#include <windows.h>
+
+#include <string>
+
+#include "platform/autorun_store.h"
+
+namespace platform {
+namespace {
+
+constexpr char kAgentKey[] = "Software\\talvero\\TALVERO AGENT";
+constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char kRunValue[] = "TALVERO AGENT";
+
+// Opens a key with two tries (a registry under load may refuse once) and,
+// when create is set and both fail, creates it. Null when it cannot be had.
+HKEY OpenKey(HKEY root, const char* path, REGSAM access, bool create) {
+  HKEY key = nullptr;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (RegOpenKeyExA(root, path, 0, access, &key) == ERROR_SUCCESS) return key;
+  }
+  if (create && RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                                &key, nullptr) == ERROR_SUCCESS) {
+    return key;
+  }
+  return nullptr;
+}
+
+bool SetText(HKEY key, const char* name, const std::string& text) {
+  // Stored with its terminating zero.
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
+HKEY RunRoot(RunScope scope) {
+  return scope == RunScope::kMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+class RegistryAutorunStore : public AutorunStore {
+ public:
+  bool WriteAgentValue(const std::string& name, const std::string& text) override {
+    HKEY key = OpenKey(HKEY_CURRENT_USER, kAgentKey, KEY_WRITE, true);
+    if (key == nullptr) return false;
+    bool written = SetText(key, name.c_str(), text);
+    RegCloseKey(key);
+    return written;
+  }
+
+  bool ReadAgentValue(const std::string& name, std::string* text) override {
+    text->clear();
+    HKEY key = OpenKey(HKEY_CURRENT_USER, kAgentKey, KEY_READ, false);
+    if (key == nullptr) return false;
+    char buffer[255] = {};
+    DWORD type = 0;
+    DWORD size = sizeof buffer;
+    LONG result =
+        RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+    // A value stored without its terminating zero still ends at size.
+    std::size_t length = size;
+    while (length > 0 && buffer[length - 1] == '\0') --length;
+    text->assign(buffer, length);
+    return true;
+  }
+
+  bool WriteRunEntry(RunScope scope, const std::string& program,
+                     const std::string& arguments) override {
+    HKEY key = OpenKey(RunRoot(scope), kRunKey, KEY_WRITE, true);
+    if (key == nullptr) return false;
+    bool written = SetText(key, kRunValue, program + arguments);
+    RegCloseKey(key);
+    return written;
+  }
+
+  bool DeleteRunEntry(RunScope scope) override {
+    HKEY key = OpenKey(RunRoot(scope), kRunKey, KEY_SET_VALUE, false);
+    if (key == nullptr) return true;  // no Run key, so no entry either
+    LONG result = RegDeleteValueA(key, kRunValue);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+  }
+};
+
+}  // namespace
+
+AutorunStore& SystemAutorunStore() {
+  static RegistryAutorunStore store;
+  return store;
+}
+
+}  // namespace platform
