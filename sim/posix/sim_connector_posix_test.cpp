@@ -1,0 +1,5 @@
+#include "opc/opc_server_contract.h"
+
+INSTANTIATE_TEST_SUITE_P(Simulation, OpcServerContract,
+                         testing::Values(OpcContractAdapter{"simulation",
+                                                            opc::CreatePlatformConnector}));
