@@ -182,3 +182,43 @@ class AgentTestCase(unittest.TestCase):
         env = kwargs.pop("env", None)
         folder = self.make_folder(**kwargs)
         return folder, folder.start(env=env)
+
+
+# --- Windows helpers: the operator's clicks under Wine -------------------------
+
+def wine_program(*args, timeout=60):
+    """Runs a Windows program (or a Wine builtin such as reg) in the agent's
+    prefix; returns (exit code, standard output as text)."""
+    result = subprocess.run([WINE_RUN] + list(args), stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, timeout=timeout)
+    return result.returncode, result.stdout.decode("utf-8", "replace")
+
+
+def answer_box_path():
+    """The test helper answer_box.exe of the Windows build beside the agent."""
+    build = os.environ.get("TALVERO_BUILD_DIR") or os.path.dirname(AGENT)
+    return os.path.join(build, "answer_box.exe")
+
+
+def answer_box(*args, timeout=60):
+    """Runs answer_box.exe (see tests/windows/answer_box.c) with args."""
+    return wine_program(answer_box_path(), *[str(a) for a in args], timeout=timeout)
+
+
+def wine_reg_value(key, name):
+    """The data of a registry value as `reg query` shows it, or None."""
+    code, text = wine_program("reg", "query", key, "/v", name)
+    if code != 0:
+        return None
+    import re
+    for line in text.splitlines():
+        # "    <name>    REG_SZ    <data>"; names and data may hold blanks.
+        match = re.match(r"^\s+(.*?)\s{4}(REG_\w+)(?:\s{4}(.*))?$", line.rstrip("\r"))
+        if match and match.group(1).lower() == name.lower():
+            return match.group(3) or ""
+    return None
+
+
+def windows_path(unix_path):
+    """The path a Windows program under Wine sees for a Unix path (drive Z:)."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")

@@ -22,6 +22,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -83,6 +85,8 @@ static DWORD Timeout(int argc, char** argv, int index) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
+  /* A box's text is reported byte for byte, line feeds unchanged. */
+  _setmode(_fileno(stdout), _O_BINARY);
   const char* mode = argv[1];
   if (strcmp(mode, "box") == 0 && argc >= 4) {
     int button;
