@@ -1,0 +1,148 @@
+"""The OPC side of the agent as an operator sees it: discovery, connection,
+items added, reconnection and the tags file kept in step with the server."""
+import os
+import time
+import unittest
+import urllib.parse
+import urllib.request
+
+from harness import AgentTestCase, DEFAULT_SIMULATION, IS_WINDOWS, free_port, wait_until
+
+
+def simulation(fail="", others="", extra_items=""):
+    text = DEFAULT_SIMULATION.replace("fail=\n", "fail=%s\n" % fail)
+    text = text.replace("others=\n", "others=%s\n" % others)
+    return text + extra_items
+
+
+def post(port, **params):
+    body = urllib.parse.urlencode(params).encode()
+    request = urllib.request.Request("http://127.0.0.1:%d/" % port, data=body, method="POST")
+    with urllib.request.urlopen(request, timeout=20) as response:
+        return response.read().decode("utf-8", "replace")
+
+
+class DiscoveryTest(AgentTestCase):
+
+    def run_to_exit(self, **kwargs):
+        folder, agent = self.start_agent(**kwargs)
+        self.assertEqual(agent.wait_exit(30), 0)
+        return agent.text()
+
+    def test_server_list_missing_ends_the_agent(self):
+        text = self.run_to_exit(simulation=simulation(fail="list"))
+        self.assertIn("\nFinding opc server on localhost ...Error:", text)
+        if not IS_WINDOWS:
+            self.assertIn("Error:Class not registered\nNo opc server found.", text)
+        self.assertTrue(text.endswith("\nNo opc server found."), text)
+
+    def test_enumeration_failure_ends_the_agent(self):
+        text = self.run_to_exit(simulation=simulation(fail="enum"))
+        if not IS_WINDOWS:
+            self.assertIn("Error:Unspecified error\nNo opc server found.", text)
+        self.assertNotIn("Opc server found:", text)
+        self.assertTrue(text.endswith("\nNo opc server found."), text)
+
+    def test_no_matching_progid_lists_the_servers_and_ends(self):
+        text = self.run_to_exit(config={"ITEMS": {"progid": "Someone.Else.1"}},
+                                simulation=simulation(others="Other.One.1|Other"))
+        self.assertIn("\nOpc server found:\n1: ProgID = Other.One.1 (Other)"
+                      "\n2: ProgID = Talvero.Simulation.1 (Talvero Simulation Server)"
+                      "\nNo matching progid server found", text)
+        self.assertNotIn("Connecting", text)
+
+    @unittest.skipIf(IS_WINDOWS, "Windows tries real DCOM to the host")
+    def test_remote_discovery_fails_with_a_system_text(self):
+        text = self.run_to_exit(config={"SERVER": {"isremote": "1", "host": "198.51.100.7"}})
+        self.assertIn("\nFinding opc server on 198.51.100.7 ...Error:The RPC server is unavailable."
+                      "\nNo opc server found.", text)
+
+    def test_two_servers_matching_in_other_case_the_later_wins(self):
+        folder, agent = self.start_agent(
+            config={"ITEMS": {"progid": "TALVERO.simulation.1"}},
+            simulation=simulation(others="talvero.SIMULATION.1|Impostor"))
+        text = agent.wait_for("Successfully communicated to server!")
+        self.assertIn("\n1: ProgID = talvero.SIMULATION.1 (Impostor)"
+                      "\n2: ProgID = Talvero.Simulation.1 (Talvero Simulation Server)"
+                      "\nConnecting to opc server: localhost...\nSuccessfully connected to server!",
+                      text)
+        agent.wait_for("\n6:[OK] Serial")
+
+
+class ItemSetTest(AgentTestCase):
+
+    def test_items_added_one_tick_later_with_ok_and_no_lines(self):
+        folder, agent = self.start_agent(tags="Level\n\nBogus\nCount")
+        agent.wait_for("Successfully communicated to server!")
+        text = agent.wait_for("Failure 2")
+        self.assertIn("\nItems adding...!\n1:[OK] Level\n2:[NO] \n3:[NO] Bogus\n4:[OK] Count"
+                      "\nItems update completed! Success 2, Failure 2", text)
+
+    def test_empty_tags_file_adds_nothing(self):
+        folder, agent = self.start_agent(tags="")
+        agent.wait_for("\nNo item added")
+
+    def test_touched_tags_file_is_reloaded(self):
+        folder, agent = self.start_agent()
+        agent.wait_for("Items update completed!")
+        later = time.time() + 5
+        os.utime(folder.path("tags.txt"), (later, later))
+        text = agent.wait_for("Items update completed!", count=2)
+        self.assertEqual(text.count("\n1:[OK] Level"), 2)
+
+    def test_autoitems_writes_the_store_and_copies_it_once(self):
+        folder, agent = self.start_agent(
+            config={"ITEMS": {"autoitems": "1", "itemscf": "1", "itemstarts": "Le,Co"}},
+            tags="Stale\n")
+        text = agent.wait_for("Items update completed!")
+        self.assertEqual(folder.read("items.db"), b"Level\nCount\n")
+        self.assertEqual(folder.read("tags.txt"), b"Level\nCount\n")
+        self.assertIn("\n1:[OK] Level\n2:[OK] Count\nItems update", text)
+        self.assertNotIn("Stale", text)
+        # The same browse again: the store is made anew every tick, the
+        # operator's edit of the tags file stays.
+        folder.write("tags.txt", "Level\n")
+        agent.wait_for("Items update completed!", count=2)
+        for _ in range(2):
+            before = os.stat(folder.path("items.db")).st_mtime_ns
+            wait_until(lambda: os.path.exists(folder.path("items.db")) and
+                       os.stat(folder.path("items.db")).st_mtime_ns != before,
+                       what="the item store written again")
+        self.assertEqual(folder.read("tags.txt"), b"Level\n")
+
+
+class ConnectionTest(AgentTestCase):
+
+    def test_failed_connection_retries_each_second_and_recovers(self):
+        folder, agent = self.start_agent(simulation=simulation(fail="create"))
+        agent.wait_for("\nConnect to opc server failed.")
+        agent.wait_for("\nConnect to opc server failed, retrying...")
+        first = time.monotonic()
+        text = agent.wait_for("\nConnect to opc server failed, retrying...", count=3)
+        self.assertGreater(time.monotonic() - first, 1.5)
+        self.assertIn("retrying...\nConnecting to opc server: localhost...", text)
+        folder.write("simulation.ini", simulation())
+        agent.wait_for("Successfully communicated to server!")
+        text = agent.wait_for("\n6:[OK] Serial")
+        self.assertIn("Success 6, Failure 0", agent.wait_for("Success 6"))
+
+    @unittest.skipIf(IS_WINDOWS, "the Windows suite stops the COM server instead")
+    def test_server_gone_is_noticed_by_a_read_and_items_are_added_again(self):
+        port = free_port()
+        folder, agent = self.start_agent(config={"HTTP": {"port": str(port)}})
+        agent.wait_for("Items update completed!")
+        answer = post(port, c="30", group="Channel1", item="Device1", tags="Serial")
+        self.assertIn('"i":"Serial","v":"1234"', answer)
+        folder.write("simulation.down", "")
+        self.assertEqual(post(port, c="30", group="Channel1", item="Device1", tags=""),
+                         '{"code":201,"msg":"Read error"}')
+        agent.wait_for("\nConnect to opc server failed, retrying...", count=2)
+        os.remove(folder.path("simulation.down"))
+        agent.wait_for("Successfully communicated to server!", count=2)
+        agent.wait_for("Items update completed!", count=2)
+        answer = post(port, c="30", group="Channel1", item="Device1", tags="")
+        self.assertTrue(answer.startswith('{"code":200,"data":[{"i":"Level"'), answer)
+
+
+if __name__ == "__main__":
+    unittest.main()
