@@ -22,6 +22,23 @@ def post(port, **params):
         return response.read().decode("utf-8", "replace")
 
 
+def store_time(folder):
+    """The item store's write time; None while a refresh has it deleted."""
+    try:
+        return os.stat(folder.path("items.db")).st_mtime_ns
+    except FileNotFoundError:
+        return None
+
+
+def await_store_rewrites(folder, count):
+    """Waits until the supervisor has written the item store count more times
+    (once per tick with itemscf 1)."""
+    for _ in range(count):
+        before = wait_until(lambda: store_time(folder), what="the item store")
+        wait_until(lambda: store_time(folder) not in (None, before),
+                   what="the item store written again")
+
+
 class DiscoveryTest(AgentTestCase):
 
     def run_to_exit(self, **kwargs):
@@ -103,12 +120,22 @@ class ItemSetTest(AgentTestCase):
         # operator's edit of the tags file stays.
         folder.write("tags.txt", "Level\n")
         agent.wait_for("Items update completed!", count=2)
-        for _ in range(2):
-            before = os.stat(folder.path("items.db")).st_mtime_ns
-            wait_until(lambda: os.path.exists(folder.path("items.db")) and
-                       os.stat(folder.path("items.db")).st_mtime_ns != before,
-                       what="the item store written again")
+        await_store_rewrites(folder, 2)
         self.assertEqual(folder.read("tags.txt"), b"Level\n")
+
+    @unittest.skipIf(IS_WINDOWS, "the Windows message box is answered by the Wine suites")
+    def test_missing_tags_file_is_told_once_and_loaded_when_it_returns(self):
+        folder, agent = self.start_agent(config={"ITEMS": {"autoitems": "1", "itemscf": "1"}})
+        agent.wait_for("Items update completed!")
+        os.remove(folder.path("tags.txt"))
+        wait_until(lambda: "tags file isn't exists" in agent.error_text(), what="the message box")
+        # Three more ticks, each of which writes the item store anew.
+        await_store_rewrites(folder, 3)
+        self.assertEqual(agent.error_text().count("tags file isn't exists"), 1)
+        folder.write("tags.txt", "Level\n")
+        text = agent.wait_for("Items update completed!", count=2)
+        self.assertTrue(text.endswith("\n1:[OK] Level\nItems update completed! Success 1, Failure 0"),
+                        text)
 
 
 class ConnectionTest(AgentTestCase):
