@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "common/process_paths.h"
 #include "opc/opc_session.h"
+#include "platform/codepage.h"
 #include "sim/sim_engine.h"
 
 namespace fs = std::filesystem;
@@ -55,7 +56,7 @@ TEST(VariantToText, RendersEachTypeAsTheAgentReportsIt) {
       {Real(opc::VT_DATE, 1e300), ""},
       {Real(opc::VT_DATE, -1e12), ""},
       {Real(opc::VT_DATE, std::nan("")), ""},
-      {Text(u"pump \u00e9"), "pump \xc3\xa9"},
+      {Text(u"pump \u00e9"), platform::Utf16ToAnsi(u"pump \u00e9")},
       {Integer(opc::VT_BOOL, -1), "-1"},
       {Integer(opc::VT_BOOL, 0), "0"},
       {Integer(opc::VT_UI1, 200), "200"},
