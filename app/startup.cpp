@@ -6,6 +6,8 @@
 #include "app/settings.h"
 #include "common/process_paths.h"
 #include "common/text_helpers.h"
+#include "forward/sampler.h"
+#include "forward/uploader.h"
 #include "platform/agent_window.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
@@ -61,6 +63,9 @@ int RunAgent() {
   }
   LoadSettings(processPaths.configPath, &agentSettings);
   platform::MakeDirectory(DataFilePath("temp"));
+  // A write cut short by a crash leaves only its temporary, never a partial
+  // spool file. Its values are read again: every item starts unread.
+  RemoveSpoolTemporaries(DataFilePath("temp"));
   platform::LoadAgentIcon(DataFilePath("logo.ico"));
   InstallAgentShellCallbacks();
   if (!platform::RegisterAgentWindowClass(kAgentTitle)) {
@@ -83,6 +88,8 @@ int RunAgent() {
   bool groupReady = false;
 
   if (groupReady) {
+    workers.sampler.Start(agentSettings.sampleIntervalMs, SampleTick);
+    workers.uploader.Start(agentSettings.sampleIntervalMs, UploadTick);
     // The serving threads of a connected agent: HTTP listener, sampler, uploader.
   }
 

@@ -1,0 +1,131 @@
+// The libcurl client against a loopback server that the test scripts.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "forward/talvxml.h"
+#include "platform/http_client.h"
+
+namespace {
+
+// Listens on a free loopback port and serves one connection with a fixed
+// answer (or none at all), keeping the request it received.
+class OneShotServer {
+ public:
+  explicit OneShotServer(std::string answer, bool answerAtAll = true)
+      : answer_(std::move(answer)), answerAtAll_(answerAtAll) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 4);
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~OneShotServer() {
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/in"; }
+  std::string request() {
+    thread_.join();
+    thread_ = std::thread([] {});
+    return request_;
+  }
+
+ private:
+  void Serve() {
+    int connection = accept(listener_, nullptr, nullptr);
+    if (connection < 0) return;
+    char buffer[4096];
+    // Read the head and as much body as Content-Length announces.
+    for (;;) {
+      ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      request_.append(buffer, static_cast<std::size_t>(got));
+      std::size_t headEnd = request_.find("\r\n\r\n");
+      if (headEnd == std::string::npos) continue;
+      std::size_t lengthAt = request_.find("Content-Length: ");
+      std::size_t length = lengthAt == std::string::npos ? 0 : std::stoul(request_.substr(lengthAt + 16));
+      if (request_.size() >= headEnd + 4 + length) break;
+    }
+    if (answerAtAll_) {
+      send(connection, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+    } else {
+      recv(connection, buffer, sizeof buffer, 0);  // until the client gives up
+    }
+    close(connection);
+  }
+
+  std::string answer_;
+  bool answerAtAll_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::string request_;
+  std::thread thread_;
+};
+
+std::string Reply(const std::string& status, const std::string& body) {
+  return "HTTP/1.0 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
+}
+
+TEST(HttpClientPosixTest, OkAnswerGivesOkTextWithHeadersAndUtf8Body) {
+  OneShotServer server(Reply("200 OK", "OK"));
+  const std::string body = "[{\"i\":\"Name\",\"v\":\"Pumpe \xC3\xBC\",\"t\":1}]";
+  EXPECT_EQ(TALVXML::RequestText(server.url(), "POST", body), "OK");
+  std::string request = server.request();
+  EXPECT_EQ(request.rfind("POST /in HTTP/1.1\r\n", 0), 0u) << request;
+  EXPECT_NE(request.find("\r\ncharset: UTF-8\r\n"), std::string::npos) << request;
+  EXPECT_NE(request.find("\r\nContent-Type: application/json\r\n"), std::string::npos) << request;
+  EXPECT_EQ(request.substr(request.find("\r\n\r\n") + 4), body);
+}
+
+TEST(HttpClientPosixTest, OtherStatusGivesEmptyTextButCountsAsAnswered) {
+  OneShotServer server(Reply("500 Internal Server Error", "OK"));
+  platform::HttpExchange exchange = TALVXML::Exchange(server.url(), "POST", "[]", "application/json");
+  EXPECT_TRUE(exchange.answered);
+  EXPECT_EQ(exchange.status, 500);
+  OneShotServer again(Reply("500 Internal Server Error", "OK"));
+  EXPECT_EQ(TALVXML::RequestText(again.url(), "POST", "[]"), "");
+}
+
+TEST(HttpClientPosixTest, RefusedAndMalformedGiveNoAnswer) {
+  int port;
+  {
+    OneShotServer closed(Reply("200 OK", "OK"));
+    port = std::stoi(closed.url().substr(17));
+  }
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/in";
+  EXPECT_FALSE(TALVXML::Exchange(url, "POST", "[]", "application/json").answered);
+  EXPECT_EQ(TALVXML::RequestText(url, "POST", "[]"), "");
+  EXPECT_EQ(TALVXML::RequestText("not a url at all", "POST", "[]"), "");
+  EXPECT_FALSE(TALVXML::SendRequest("", "POST", "[]", "application/json"));
+}
+
+TEST(HttpClientPosixTest, SilentServerIsGivenUpAfterTheLimit) {
+  OneShotServer server("", false);
+  platform::HttpRequestLimits limits;
+  limits.totalMs = 300;
+  platform::HttpExchange exchange =
+      TALVXML::Exchange(server.url(), "POST", "[]", "application/json", limits);
+  EXPECT_FALSE(exchange.answered);
+}
+
+TEST(HttpClientPosixTest, DefaultLimitsAreTenAndSixtySeconds) {
+  platform::HttpRequestLimits limits;
+  EXPECT_EQ(limits.connectMs, 10000);
+  EXPECT_EQ(limits.totalMs, 60000);
+}
+
+}  // namespace
