@@ -11,8 +11,8 @@ bool RunConnectionStage(bool* groupReady) {
   *groupReady = false;
   std::lock_guard<std::mutex> hold(opcSession->lock);
   const AgentSettings& settings = agentSettings;
-  PrintText("\nFinding opc server on " + (settings.isremote ? settings.host : std::string("localhost")) +
-            " ...");
+  PrintText("\nFinding opc server on " +
+            (settings.isremote ? settings.host : std::string("localhost")) + " ...");
   int32_t found = DiscoverServer(settings.domain, settings.host, settings.user, settings.pass,
                                  settings.progid, settings.isremote, &serverClassId);
   if (found == 8) {

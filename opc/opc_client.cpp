@@ -63,11 +63,11 @@ int32_t TypeOf(const std::string& id) {
   return found == opcSession->typeByItemId.end() ? 0 : found->second;
 }
 
-const char* const kDayNames[] = {"Sunday", "Monday", "Tuesday", "Wednesday",
+const char* const kDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                  "Thursday", "Friday", "Saturday"};
-const char* const kMonthNames[] = {"January", "February", "March",     "April",
-                                   "May",     "June",     "July",      "August",
-                                   "September", "October", "November", "December"};
+const char* const kMonthNames[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
 
 // "%A,%B%d,%Y" of an OLE date's calendar day; empty outside the years 100 to
 // 9999 that the OLE date conversion accepts.
@@ -194,8 +194,8 @@ int32_t DiscoverServer(const std::string& domain, const std::string& host, const
   for (const opc::ClassId& id : classes) {
     std::u16string progId, userType;
     serverList->GetClassDetails(id, &progId, &userType);
-    PrintText(FormatText("\n%d: ProgID = %s (%s)", n, Narrow(progId).c_str(),
-                         Narrow(userType).c_str()));
+    PrintText(
+        FormatText("\n%d: ProgID = %s (%s)", n, Narrow(progId).c_str(), Narrow(userType).c_str()));
     if (Folded(Wide(Narrow(progId))) == wanted) {
       serverList->CLSIDFromProgID(progId, classId);
       match = n;
@@ -209,8 +209,8 @@ int32_t ConnectServer(const std::string& domain, const std::string& host, const 
                       const std::string& pass, opc::ClassId classId, bool remote) {
   PrintText("\nConnecting to opc server: " + (remote ? host : std::string("localhost")) + "...");
   std::shared_ptr<opc::OpcObject> server;
-  opc::Result result =
-      opcSession->connector->CreateServer(classId, Target(domain, host, user, pass, remote), &server);
+  opc::Result result = opcSession->connector->CreateServer(
+      classId, Target(domain, host, user, pass, remote), &server);
   opcSession->serverObject = server;
   if (opc::Failed(result) || !opcSession->serverObject) {
     opcSession->serverObject.reset();

@@ -70,8 +70,7 @@ std::string ReadAllItems();
 std::string ReadChangedItems(int32_t count, TextList names);
 std::string ListLeafItems(const std::string& group, const std::string& item,
                           const std::string& filters);
-std::string WriteTags(const std::string& group, const std::string& item,
-                      const std::string& tagkvs);
+std::string WriteTags(const std::string& group, const std::string& item, const std::string& tagkvs);
 
 // One tick of the connection supervisor (every 1000 ms); takes the session lock.
 void SuperviseTick();

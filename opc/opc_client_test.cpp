@@ -188,8 +188,8 @@ class EngineConnector : public opc::OpcConnector {
 class OpcClientTest : public testing::Test {
  protected:
   void SetUp() override {
-    base_ = (fs::temp_directory_path() /
-             ("talvero-client-" + std::to_string(std::rand()) + "-" + std::to_string(++sessionFolders)))
+    base_ = (fs::temp_directory_path() / ("talvero-client-" + std::to_string(std::rand()) + "-" +
+                                          std::to_string(++sessionFolders)))
                 .string();
     fs::create_directories(fs::path(base_) / "data");
     Write("simulation.ini", kSessionSimulation);
@@ -253,9 +253,10 @@ TEST_F(OpcClientTest, DiscoveryPicksTheLastCaseInsensitiveMatch) {
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(id, sim::kSimServerClassId);
   if (!out.empty()) {
-    EXPECT_NE(out.find("\n1: ProgID = TALVERO.simulation.1 (Older)\n2: ProgID = Talvero.Simulation.1 "
-                       "(Talvero Simulation Server)"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("\n1: ProgID = TALVERO.simulation.1 (Older)\n2: ProgID = Talvero.Simulation.1 "
+                 "(Talvero Simulation Server)"),
+        std::string::npos)
         << out;
   }
   EXPECT_EQ(DiscoverServer("", "", "", "", "Nothing.Here", false, &id), 8);
@@ -338,8 +339,9 @@ TEST_F(OpcClientTest, ReadTagsKeepsRequestOrderAndEmptyNames) {
 TEST_F(OpcClientTest, ReadsWithoutSyncIOOrWithAFailingServer) {
   EXPECT_EQ(ReadTags("G", "I", "Small"), "Read error");
   EXPECT_EQ(ReadAllItems(), "No Tags");
-  Write("simulation.ini", std::string(kSessionSimulation).replace(
-                              std::string(kSessionSimulation).find("fail="), 5, "fail=read"));
+  Write("simulation.ini",
+        std::string(kSessionSimulation)
+            .replace(std::string(kSessionSimulation).find("fail="), 5, "fail=read"));
   Connect({"Small"});
   EXPECT_EQ(opcSession->connected, 1);
   EXPECT_EQ(ReadTags("G", "I", "Small"), "Read error");
@@ -394,8 +396,9 @@ TEST_F(OpcClientTest, WriteTagsSplitsAtTheLastColonAndUsesBrowsedTypes) {
 
 TEST_F(OpcClientTest, WriteWithoutSyncIOOrFailingServerAnswersError) {
   EXPECT_EQ(WriteTags("G", "I", "Small:1"), "error");
-  Write("simulation.ini", std::string(kSessionSimulation).replace(
-                              std::string(kSessionSimulation).find("fail="), 5, "fail=write"));
+  Write("simulation.ini",
+        std::string(kSessionSimulation)
+            .replace(std::string(kSessionSimulation).find("fail="), 5, "fail=write"));
   Connect({"Small"});
   EXPECT_EQ(WriteTags("G", "I", "Small:1"), "error");
   EXPECT_EQ(opcSession->connected, 1);
@@ -408,8 +411,9 @@ TEST_F(OpcClientTest, ListLeafItemsFiltersAndEscapes) {
   EXPECT_EQ(ListLeafItems("G", "Nothing", ""), "[]");
   std::string all = ListLeafItems("G", "I", "");
   EXPECT_NE(all.find("\"Quote\\\"d\""), std::string::npos) << all;
-  Write("simulation.ini", std::string(kSessionSimulation).replace(
-                              std::string(kSessionSimulation).find("fail="), 5, "fail=nobrowse"));
+  Write("simulation.ini",
+        std::string(kSessionSimulation)
+            .replace(std::string(kSessionSimulation).find("fail="), 5, "fail=nobrowse"));
   ASSERT_EQ(ConnectServer("", "", "", "", sim::kSimServerClassId, false), 0);
   EXPECT_EQ(ListLeafItems("G", "I", ""), "[]");
 }

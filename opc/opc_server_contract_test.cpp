@@ -45,8 +45,8 @@ uint32_t AddOne(opc::OpcItemMgt* itemMgt, const std::u16string& id, opc::Result*
 }  // namespace
 
 void OpcServerContract::SetUp() {
-  base_ = (fs::temp_directory_path() /
-           ("talvero-contract-" + std::to_string(std::rand()) + "-" + std::to_string(++folderCount)))
+  base_ = (fs::temp_directory_path() / ("talvero-contract-" + std::to_string(std::rand()) + "-" +
+                                        std::to_string(++folderCount)))
               .string();
   fs::create_directories(fs::path(base_) / "data");
   WriteSimulation(kContractSimulation);
@@ -66,7 +66,8 @@ void OpcServerContract::TearDown() {
 }
 
 void OpcServerContract::WriteSimulation(const std::string& text) {
-  std::ofstream out(fs::path(base_) / "data" / "simulation.ini", std::ios::binary | std::ios::trunc);
+  std::ofstream out(fs::path(base_) / "data" / "simulation.ini",
+                    std::ios::binary | std::ios::trunc);
   out << text;
 }
 
@@ -189,7 +190,7 @@ TEST_P(OpcServerContract, BrowsesLeavesOfABranchInFileOrder) {
   std::vector<std::u16string> names;
   ASSERT_EQ(browse->BrowseOPCItemIDs(opc::kBrowseLeaf, u"", opc::VT_EMPTY, 0, &names), opc::kOk);
   EXPECT_EQ(names, (std::vector<std::u16string>{u"Level", u"Count", u"Setpoint", u"Name",
-                                                 u"Running", u"Serial", u"Small"}));
+                                                u"Running", u"Serial", u"Small"}));
   std::u16string id;
   ASSERT_EQ(browse->GetItemID(u"Count", &id), opc::kOk);
   EXPECT_EQ(id, u"Channel1.Device1.Count");
@@ -203,9 +204,9 @@ TEST_P(OpcServerContract, FirstPropertyIsTheCanonicalType) {
   std::vector<uint32_t> ids;
   std::vector<std::u16string> descriptions;
   std::vector<uint16_t> types;
-  ASSERT_EQ(properties->QueryAvailableProperties(u"Channel1.Device1.Name", &ids, &descriptions,
-                                                 &types),
-            opc::kOk);
+  ASSERT_EQ(
+      properties->QueryAvailableProperties(u"Channel1.Device1.Name", &ids, &descriptions, &types),
+      opc::kOk);
   EXPECT_EQ(ids, (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
   std::vector<opc::Variant> values;
   std::vector<opc::Result> errors;
@@ -222,7 +223,8 @@ TEST_P(OpcServerContract, AServerGoneFailsCreationsAndEveryCallOnEarlierObjects)
   SetServerDown(true);
   std::vector<opc::ItemState> states;
   std::vector<opc::Result> errors;
-  EXPECT_EQ(syncIO_->Read(opc::kSourceDevice, {setpoint}, &states, &errors), opc::kServerUnavailable);
+  EXPECT_EQ(syncIO_->Read(opc::kSourceDevice, {setpoint}, &states, &errors),
+            opc::kServerUnavailable);
   std::shared_ptr<opc::OpcObject> again;
   EXPECT_EQ(connector_->CreateServer(opc::ClassId{}, opc::CreationTarget{}, &again),
             opc::kServerExecFailure);

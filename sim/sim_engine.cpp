@@ -77,8 +77,16 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 bool IsIntegerType(uint16_t type) {
   switch (type) {
-    case opc::VT_I1: case opc::VT_I2: case opc::VT_I4: case opc::VT_I8: case opc::VT_UI1:
-    case opc::VT_UI2: case opc::VT_UI4: case opc::VT_UI8: case opc::VT_INT: case opc::VT_UINT:
+    case opc::VT_I1:
+    case opc::VT_I2:
+    case opc::VT_I4:
+    case opc::VT_I8:
+    case opc::VT_UI1:
+    case opc::VT_UI2:
+    case opc::VT_UI4:
+    case opc::VT_UI8:
+    case opc::VT_INT:
+    case opc::VT_UINT:
     case opc::VT_ERROR:
       return true;
     default:
@@ -88,15 +96,42 @@ bool IsIntegerType(uint16_t type) {
 
 bool IntegerRange(uint16_t type, double* low, double* high) {
   switch (type) {
-    case opc::VT_I1: *low = -128; *high = 127; return true;
-    case opc::VT_UI1: *low = 0; *high = 255; return true;
-    case opc::VT_I2: *low = -32768; *high = 32767; return true;
-    case opc::VT_UI2: *low = 0; *high = 65535; return true;
-    case opc::VT_I4: case opc::VT_INT: *low = -2147483648.0; *high = 2147483647.0; return true;
-    case opc::VT_UI4: case opc::VT_UINT: *low = 0; *high = 4294967295.0; return true;
-    case opc::VT_I8: *low = -9223372036854775808.0; *high = 9223372036854775807.0; return true;
-    case opc::VT_UI8: *low = 0; *high = 18446744073709551615.0; return true;
-    default: return false;
+    case opc::VT_I1:
+      *low = -128;
+      *high = 127;
+      return true;
+    case opc::VT_UI1:
+      *low = 0;
+      *high = 255;
+      return true;
+    case opc::VT_I2:
+      *low = -32768;
+      *high = 32767;
+      return true;
+    case opc::VT_UI2:
+      *low = 0;
+      *high = 65535;
+      return true;
+    case opc::VT_I4:
+    case opc::VT_INT:
+      *low = -2147483648.0;
+      *high = 2147483647.0;
+      return true;
+    case opc::VT_UI4:
+    case opc::VT_UINT:
+      *low = 0;
+      *high = 4294967295.0;
+      return true;
+    case opc::VT_I8:
+      *low = -9223372036854775808.0;
+      *high = 9223372036854775807.0;
+      return true;
+    case opc::VT_UI8:
+      *low = 0;
+      *high = 18446744073709551615.0;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -109,12 +144,24 @@ bool NumericValue(const opc::Variant& from, double* value) {
     return true;
   }
   switch (from.vt) {
-    case opc::VT_EMPTY: *value = 0; return true;
-    case opc::VT_BOOL: *value = from.integer != 0 ? -1 : 0; return true;
-    case opc::VT_CY: *value = static_cast<double>(from.integer) / 10000.0; return true;
-    case opc::VT_R4: case opc::VT_R8: case opc::VT_DATE: *value = from.real; return true;
-    case opc::VT_BSTR: return ParseNumber(Utf16ToUtf8(from.text), value);
-    default: return false;
+    case opc::VT_EMPTY:
+      *value = 0;
+      return true;
+    case opc::VT_BOOL:
+      *value = from.integer != 0 ? -1 : 0;
+      return true;
+    case opc::VT_CY:
+      *value = static_cast<double>(from.integer) / 10000.0;
+      return true;
+    case opc::VT_R4:
+    case opc::VT_R8:
+    case opc::VT_DATE:
+      *value = from.real;
+      return true;
+    case opc::VT_BSTR:
+      return ParseNumber(Utf16ToUtf8(from.text), value);
+    default:
+      return false;
   }
 }
 
@@ -171,7 +218,8 @@ SimConfig ParseSimConfig(const std::string& text) {
       if (name == "progid" && !value.empty()) config.progId = value;
       if (name == "name") config.name = value;
       if (name == "fail") config.fault = FaultFromText(value);
-      if (name == "delay") config.delayMilliseconds = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+      if (name == "delay")
+        config.delayMilliseconds = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
       if (name == "others") {
         std::istringstream entries(value);
         std::string entry;
@@ -214,9 +262,13 @@ SimConfig ParseSimConfig(const std::string& text) {
           double parsed = 0;
           if (ParseNumber(number, &parsed)) item.numbers.push_back(parsed);
         }
-        size_t needed = item.behaviour == Behaviour::kRamp ? 3 : item.behaviour == Behaviour::kToggle ? 0 : 2;
+        size_t needed = item.behaviour == Behaviour::kRamp     ? 3
+                        : item.behaviour == Behaviour::kToggle ? 0
+                                                               : 2;
         if (item.numbers.size() < needed) continue;
-        if (item.behaviour == Behaviour::kRamp && (item.numbers[2] <= 0 || item.numbers[1] < item.numbers[0])) continue;
+        if (item.behaviour == Behaviour::kRamp &&
+            (item.numbers[2] <= 0 || item.numbers[1] < item.numbers[0]))
+          continue;
         if (item.behaviour == Behaviour::kSine && item.numbers[1] <= 0) continue;
       } else {
         continue;
@@ -317,8 +369,8 @@ namespace {
 
 struct ItemRuntime {
   ItemConfig config;
-  opc::Variant value;      // static value, or the last written value
-  uint64_t changed = 0;    // FILETIME of the static value or the last write
+  opc::Variant value;    // static value, or the last written value
+  uint64_t changed = 0;  // FILETIME of the static value or the last write
   bool written = false;
 };
 
@@ -371,7 +423,8 @@ struct ServerState {
         break;
       }
       case Behaviour::kRandom: {
-        uint64_t mix = (ticks + 1) * 6364136223846793005ULL + std::hash<std::string>()(config.itemId);
+        uint64_t mix =
+            (ticks + 1) * 6364136223846793005ULL + std::hash<std::string>()(config.itemId);
         mix ^= mix >> 29;
         mix *= 0xBF58476D1CE4E5B9ULL;
         mix ^= mix >> 32;
@@ -381,7 +434,8 @@ struct ServerState {
       }
       case Behaviour::kSine: {
         double seconds = static_cast<double>(elapsed) / kSecond;
-        generated.real = config.numbers[0] * std::sin(2 * 3.14159265358979323846 * seconds / config.numbers[1]);
+        generated.real =
+            config.numbers[0] * std::sin(2 * 3.14159265358979323846 * seconds / config.numbers[1]);
         *stamp = now;
         break;
       }
@@ -406,14 +460,20 @@ struct ServerState {
   }
 };
 
-class SimGroup : public opc::OpcObject, public opc::OpcItemMgt, public opc::OpcSyncIO,
+class SimGroup : public opc::OpcObject,
+                 public opc::OpcItemMgt,
+                 public opc::OpcSyncIO,
                  public std::enable_shared_from_this<SimGroup> {
  public:
   explicit SimGroup(std::shared_ptr<ServerState> state) : state_(std::move(state)) {}
 
   opc::Result QueryServer(std::shared_ptr<opc::OpcServer>*) override { return opc::kNoInterface; }
-  opc::Result QueryBrowse(std::shared_ptr<opc::OpcBrowseServerAddressSpace>*) override { return opc::kNoInterface; }
-  opc::Result QueryProperties(std::shared_ptr<opc::OpcItemProperties>*) override { return opc::kNoInterface; }
+  opc::Result QueryBrowse(std::shared_ptr<opc::OpcBrowseServerAddressSpace>*) override {
+    return opc::kNoInterface;
+  }
+  opc::Result QueryProperties(std::shared_ptr<opc::OpcItemProperties>*) override {
+    return opc::kNoInterface;
+  }
   opc::Result QueryItemMgt(std::shared_ptr<opc::OpcItemMgt>* itemMgt) override {
     if (state_->Down()) return opc::kServerUnavailable;
     if (state_->config.fault == Fault::kNoItemMgt) return opc::kNoInterface;
@@ -428,7 +488,8 @@ class SimGroup : public opc::OpcObject, public opc::OpcItemMgt, public opc::OpcS
   }
 
   opc::Result AddItems(const std::vector<opc::ItemDefinition>& definitions,
-                       std::vector<opc::ItemResult>* results, std::vector<opc::Result>* errors) override {
+                       std::vector<opc::ItemResult>* results,
+                       std::vector<opc::Result>* errors) override {
     if (state_->Down()) return opc::kServerUnavailable;
     if (state_->config.fault == Fault::kAddItems) return opc::kFail;
     if (definitions.empty()) return opc::kInvalidArg;
@@ -518,8 +579,10 @@ class SimGroup : public opc::OpcObject, public opc::OpcItemMgt, public opc::OpcS
   std::shared_ptr<ServerState> state_;
 };
 
-class SimServer : public opc::OpcObject, public opc::OpcServer,
-                  public opc::OpcBrowseServerAddressSpace, public opc::OpcItemProperties,
+class SimServer : public opc::OpcObject,
+                  public opc::OpcServer,
+                  public opc::OpcBrowseServerAddressSpace,
+                  public opc::OpcItemProperties,
                   public std::enable_shared_from_this<SimServer> {
  public:
   explicit SimServer(std::shared_ptr<ServerState> state) : state_(std::move(state)) {}
@@ -624,8 +687,8 @@ class SimServer : public opc::OpcObject, public opc::OpcServer,
     std::lock_guard<std::mutex> hold(state_->lock);
     if (state_->FindItem(Utf16ToUtf8(itemId)) < 0) return opc::kUnknownItemId;
     *ids = {1, 2, 3, 4, 5, 6};
-    *descriptions = {u"Item Canonical DataType", u"Item Value", u"Item Quality",
-                     u"Item Timestamp", u"Item Access Rights", u"Server Scan Rate"};
+    *descriptions = {u"Item Canonical DataType", u"Item Value",         u"Item Quality",
+                     u"Item Timestamp",          u"Item Access Rights", u"Server Scan Rate"};
     *dataTypes = {opc::VT_I2, opc::VT_VARIANT, opc::VT_I2, opc::VT_DATE, opc::VT_I4, opc::VT_R4};
     return opc::kOk;
   }
@@ -646,9 +709,17 @@ class SimServer : public opc::OpcObject, public opc::OpcServer,
       opc::Variant& value = (*values)[i];
       uint64_t stamp = 0;
       switch (ids[i]) {
-        case 1: value.vt = opc::VT_I2; value.integer = item.config.type; break;
-        case 2: state_->Current(item, now, &value, &stamp); break;
-        case 3: value.vt = opc::VT_I2; value.integer = 0xC0; break;
+        case 1:
+          value.vt = opc::VT_I2;
+          value.integer = item.config.type;
+          break;
+        case 2:
+          state_->Current(item, now, &value, &stamp);
+          break;
+        case 3:
+          value.vt = opc::VT_I2;
+          value.integer = 0xC0;
+          break;
         case 4: {
           opc::Variant unused;
           state_->Current(item, now, &unused, &stamp);
@@ -657,9 +728,18 @@ class SimServer : public opc::OpcObject, public opc::OpcServer,
           value.real = (static_cast<double>(stamp) - 94353120000000000.0) / (86400.0 * kSecond);
           break;
         }
-        case 5: value.vt = opc::VT_I4; value.integer = item.config.readOnly ? 1 : 3; break;
-        case 6: value.vt = opc::VT_R4; value.real = 1000.0; break;
-        default: (*errors)[i] = static_cast<opc::Result>(0xC0040203); anyFailed = true; break;  // OPC_E_INVALID_PID
+        case 5:
+          value.vt = opc::VT_I4;
+          value.integer = item.config.readOnly ? 1 : 3;
+          break;
+        case 6:
+          value.vt = opc::VT_R4;
+          value.real = 1000.0;
+          break;
+        default:
+          (*errors)[i] = static_cast<opc::Result>(0xC0040203);
+          anyFailed = true;
+          break;  // OPC_E_INVALID_PID
       }
     }
     return anyFailed ? opc::kFalse : opc::kOk;
@@ -691,7 +771,8 @@ class SimServerList : public opc::OpcServerList {
     bool daCategory = false;
     for (const auto& id : implemented) daCategory = daCategory || id == opc::kCatidOpcDaServer20;
     if (!daCategory) return opc::kOk;
-    for (const auto& other : config_.others) classes->push_back(ClassIdForProgId(config_, other.progId));
+    for (const auto& other : config_.others)
+      classes->push_back(ClassIdForProgId(config_, other.progId));
     classes->push_back(kSimServerClassId);
     return opc::kOk;
   }

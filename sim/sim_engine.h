@@ -53,12 +53,12 @@ enum class Behaviour { kStatic, kRamp, kRandom, kSine, kToggle };
 
 // One line of the [items] section.
 struct ItemConfig {
-  std::string itemId;         // full item id, case-sensitive
+  std::string itemId;             // full item id, case-sensitive
   uint16_t type = opc::VT_EMPTY;  // canonical data type
   Behaviour behaviour = Behaviour::kStatic;
-  bool readOnly = false;      // behaviour written with the suffix "-ro"
+  bool readOnly = false;        // behaviour written with the suffix "-ro"
   std::vector<double> numbers;  // ramp: low, high, step; random: low, high; sine: amplitude, period
-  std::string staticText;     // static: the value text (a BSTR keeps its commas)
+  std::string staticText;       // static: the value text (a BSTR keeps its commas)
 };
 
 struct ListedServer {
@@ -71,8 +71,8 @@ struct SimConfig {
   std::string name = "Talvero Simulation Server";
   std::vector<ListedServer> others;  // listed before the simulation server
   Fault fault = Fault::kNone;
-  uint32_t delayMilliseconds = 0;    // added to every device Read and Write
-  std::vector<ItemConfig> items;     // file order
+  uint32_t delayMilliseconds = 0;  // added to every device Read and Write
+  std::vector<ItemConfig> items;   // file order
 };
 
 // Parses the text of simulation.ini: sections [server] and [items], keys up to
