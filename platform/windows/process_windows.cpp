@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdio>
+
 #include "platform/main_loop.h"
 #include "platform/process.h"
 
@@ -16,7 +18,16 @@ bool AcquireInstanceLock(const std::string& name) {
   return true;
 }
 
-bool EnterProcessApartment() { return SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
+bool EnterProcessApartment() {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return false;
+  // Hardened DCOM hosts (2021 onward) refuse activation and calls below packet
+  // integrity; asking for it process-wide keeps the agent working with them.
+  // A failure (security already set, say) is told and startup goes on.
+  HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_INTEGRITY,
+                                    RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+  if (FAILED(hr)) std::printf("\nCoInitializeSecurity failed: 0x%08lX", static_cast<unsigned long>(hr));
+  return true;
+}
 
 void PrepareProcessSignals() {}
 
