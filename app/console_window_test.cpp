@@ -1,0 +1,146 @@
+// The decisions of the tray's Autorun command and the About text, against a
+// store that can be told to refuse.
+#include "app/console_window.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/profile.h"
+
+namespace {
+
+class FakeStore : public platform::AutorunStore {
+ public:
+  bool WriteAgentValue(const std::string& name, const std::string& text) override {
+    values[name] = text;
+    return true;
+  }
+  bool ReadAgentValue(const std::string& name, std::string* text) override {
+    auto found = values.find(name);
+    if (found == values.end()) {
+      text->clear();
+      return false;
+    }
+    *text = found->second;
+    return true;
+  }
+  bool WriteRunEntry(platform::RunScope scope, const std::string& program,
+                     const std::string& arguments) override {
+    if (scope == platform::RunScope::kMachine ? refuseMachine : refuseUser) return false;
+    entries[scope] = program + arguments;
+    return true;
+  }
+  bool DeleteRunEntry(platform::RunScope scope) override {
+    entries.erase(scope);
+    return true;
+  }
+
+  bool refuseMachine = false;
+  bool refuseUser = false;
+  std::map<std::string, std::string> values;
+  std::map<platform::RunScope, std::string> entries;
+};
+
+constexpr char kModule[] = "C:\\agent\\talvero-agent.exe";
+
+TEST(SetAutorunTest, OnWritesTheMachineEntryAndAuto) {
+  FakeStore store;
+  EXPECT_TRUE(SetAutorunIn(&store, true, kModule));
+  EXPECT_EQ(store.values["auto"], "1");
+  EXPECT_EQ(store.entries[platform::RunScope::kMachine], std::string(kModule) + " -h");
+  EXPECT_EQ(store.entries.count(platform::RunScope::kUser), 0u);
+}
+
+TEST(SetAutorunTest, RefusedMachineEntryFallsBackToTheUser) {
+  FakeStore store;
+  store.refuseMachine = true;
+  EXPECT_TRUE(SetAutorunIn(&store, true, kModule));
+  EXPECT_EQ(store.values["auto"], "1");
+  EXPECT_EQ(store.entries.count(platform::RunScope::kMachine), 0u);
+  EXPECT_EQ(store.entries[platform::RunScope::kUser], std::string(kModule) + " -h");
+}
+
+TEST(SetAutorunTest, NoEntryWrittenLeavesAutoOff) {
+  FakeStore store;
+  store.refuseMachine = true;
+  store.refuseUser = true;
+  store.values["auto"] = "1";  // stale from an earlier run
+  EXPECT_FALSE(SetAutorunIn(&store, true, kModule));
+  EXPECT_EQ(store.values["auto"], "0");
+  EXPECT_TRUE(store.entries.empty());
+}
+
+TEST(SetAutorunTest, OffRemovesBothEntries) {
+  FakeStore store;
+  store.entries[platform::RunScope::kMachine] = "a";
+  store.entries[platform::RunScope::kUser] = "b";
+  EXPECT_FALSE(SetAutorunIn(&store, false, kModule));
+  EXPECT_EQ(store.values["auto"], "0");
+  EXPECT_TRUE(store.entries.empty());
+}
+
+TEST(ReadAgentValueTest, UnreadableValueIsEmpty) {
+  FakeStore store;
+  EXPECT_EQ(ReadAgentValueFrom(&store, "auto"), "");
+  store.values["auto"] = "1";
+  EXPECT_EQ(ReadAgentValueFrom(&store, "auto"), "1");
+}
+
+TEST(AboutTextTest, EndsWithTheYear) {
+  // 2031-07-01 12:00 UTC: the same year in every time zone.
+  const int64_t july2031 = 1940760000000;
+  std::string text = AboutText(july2031);
+  EXPECT_EQ(text.rfind("TALVERO AGENT Ver 1.0\n", 0), 0u) << text;
+  ASSERT_GE(text.size(), 4u);
+  EXPECT_EQ(text.substr(text.size() - 4), "2031");
+}
+
+class ToggleAutorunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("talvero-toggle-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder_);
+    config_ = (folder_ / "config.ini").string();
+    std::ofstream out(config_, std::ios::binary);
+    out << "; site notes\n[SERVER]\nhost=10.0.0.2\nisautorun=0\n\n[ITEMS]\ncf=5\n";
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::filesystem::path folder_;
+  std::string config_;
+};
+
+TEST_F(ToggleAutorunTest, FlipsTheStateAndWritesItBack) {
+  FakeStore store;
+  ToggleAutorun(&store, kModule, config_);
+  EXPECT_EQ(store.values["auto"], "1");
+  EXPECT_EQ(platform::ProfileReadText(config_, "SERVER", "isautorun", ""), "1");
+  EXPECT_EQ(platform::ProfileReadText(config_, "SERVER", "host", ""), "10.0.0.2");
+  EXPECT_EQ(platform::ProfileReadInt(config_, "ITEMS", "cf", 0), 5);
+  std::string content;
+  ASSERT_TRUE(platform::ReadWholeFile(config_, &content));
+  EXPECT_NE(content.find("; site notes"), std::string::npos);
+
+  ToggleAutorun(&store, kModule, config_);
+  EXPECT_EQ(store.values["auto"], "0");
+  EXPECT_TRUE(store.entries.empty());
+  EXPECT_EQ(platform::ProfileReadText(config_, "SERVER", "isautorun", ""), "0");
+}
+
+TEST_F(ToggleAutorunTest, WritesTheRealStateWhenNoEntryCanBeWritten) {
+  FakeStore store;
+  store.refuseMachine = true;
+  store.refuseUser = true;
+  ToggleAutorun(&store, kModule, config_);
+  EXPECT_EQ(store.values["auto"], "0");
+  EXPECT_EQ(platform::ProfileReadText(config_, "SERVER", "isautorun", ""), "0");
+}
+
+}  // namespace
