@@ -1,11 +1,14 @@
 #include "app/startup.h"
 
+#include "app/connection_stage.h"
 #include "app/console_output.h"
 #include "app/console_window.h"
 #include "app/periodic_worker.h"
 #include "app/settings.h"
 #include "common/process_paths.h"
 #include "common/text_helpers.h"
+#include "opc/opc_client.h"
+#include "opc/opc_session.h"
 #include "forward/sampler.h"
 #include "forward/uploader.h"
 #include "platform/agent_window.h"
@@ -86,6 +89,11 @@ int RunAgent() {
   // The connection stage: discovery, connection, tags file, group. It sets
   // groupReady when the first connection and the group succeeded.
   bool groupReady = false;
+  // The connector is never destroyed: an immediate exit ends the process
+  // while workers may still be calling through it.
+  opcSession = new OpcSession;
+  opcSession->connector = opc::CreatePlatformConnector(processPaths.baseDirectory).release();
+  if (!RunConnectionStage(&groupReady)) return 0;
 
   if (groupReady) {
     workers.sampler.Start(agentSettings.sampleIntervalMs, SampleTick);
@@ -94,6 +102,7 @@ int RunAgent() {
   }
 
   // The workers that run whether or not the first connection succeeded.
+  workers.supervisor.Start(1000, SuperviseTick);
 
   // The console, the hidden window and the tray.
   if (!platform::PrepareAgentConsole()) platform::ConsoleWriteError("Could not set control handler");
@@ -106,5 +115,7 @@ int RunAgent() {
   platform::RemoveTrayIcon();
 
   StopWorkers(&workers);
+  delete opcSession;
+  opcSession = nullptr;
   return exitCode;
 }
