@@ -1,0 +1,90 @@
+"""A receiver for the agent's uploads on a loopback port that the test controls.
+
+Each POST is recorded (path, headers, raw body). What it answers is chosen by
+the test at any moment: "OK", another text, status 500, or a reset of the
+connection without any answer.
+"""
+import http.server
+import socket
+import ssl
+import struct
+import threading
+
+
+class Receiver:
+    def __init__(self, port=0, certificate=None):
+        self.lock = threading.Lock()  # guards posts and mode
+        self.posts = []
+        self.mode = "OK"
+        self.certificate = certificate
+        self.port = port
+        self.server = None
+        self.thread = None
+
+    def start(self):
+        receiver = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.0"
+
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                length = int(self.headers.get("Content-Length", "0"))
+                body = self.rfile.read(length)
+                with receiver.lock:
+                    mode = receiver.mode
+                    receiver.posts.append({"path": self.path, "headers": dict(self.headers),
+                                           "body": body, "answer": mode})
+                if mode == "reset":
+                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                               struct.pack("ii", 1, 0))
+                    self.close_connection = True
+                    return
+                status, text = (500, "OK") if mode == "500" else (200, mode)
+                data = text.encode("utf-8")
+                try:
+                    self.send_response(status)
+                    self.send_header("Content-Length", str(len(data)))
+                    self.end_headers()
+                    self.wfile.write(data)
+                except OSError:
+                    pass  # the agent was killed while its request was answered
+
+        class Server(http.server.ThreadingHTTPServer):
+            allow_reuse_address = True
+            daemon_threads = True
+
+            def handle_error(self, request, client_address):
+                pass  # a killed agent's half-sent request is no receiver fault
+
+        self.server = Server(("127.0.0.1", self.port), Handler)
+        if self.certificate:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*self.certificate)
+            self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.port = self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+        return self
+
+    def stop(self):
+        if self.server:
+            self.server.shutdown()
+            self.server.server_close()
+            self.server = None
+
+    def url(self, scheme="http"):
+        return "%s://127.0.0.1:%d/in" % (scheme, self.port)
+
+    def set_mode(self, mode):
+        with self.lock:
+            self.mode = mode
+
+    def snapshot(self):
+        with self.lock:
+            return list(self.posts)
+
+    def bodies(self, answer=None):
+        return [p["body"] for p in self.snapshot() if answer is None or p["answer"] == answer]
