@@ -108,6 +108,48 @@ class WineConsoleTest(AgentTestCase):
         self.assertEqual(second.text(), "")
         self.assert_alive(agent)
 
+    def end_agent(self, agent):
+        """Ends an agent that may still run through the tray's confirmed Exit."""
+        if agent.popen.poll() is None:
+            self.assertEqual(answer_box("command", WINDOW_CLASS, 3012)[0], 0)
+            self.assertEqual(answer_box("box", "TALVERO AGENT", "yes", 20000, "Confirm to exit?")[0], 0)
+        self.assertEqual(agent.wait_exit(60), 0)
+
+    def start_to_banner(self, folder):
+        """Starts the agent and waits until its start-up autorun step is done
+        (the banner follows it) and the agent is in its main loop or has ended
+        for want of an OPC server."""
+        agent = folder.start()
+        agent.wait_for("Press Ctrl+C to exit from the system.", 60)
+
+        def settled():
+            return agent.popen.poll() is not None or answer_box("window", WINDOW_CLASS, 500)[0] == 0
+        wait_until(settled, 60, what="main loop or end")
+        return agent
+
+    def test_start_brings_autorun_in_line_with_the_setting(self):
+        # Reached before the connection stage, so it runs with or without an
+        # OPC server under Wine.
+        folder = self.make_folder(config={"SERVER": {"isautorun": "1"}})
+        expected_run = harness.windows_path(folder.exe) + " -h"
+        self.addCleanup(self.reset_autorun)
+        self.end_agent(self.start_to_banner(folder))
+        self.assertEqual(wine_reg_value(AGENT_KEY, "auto"), "1")
+        self.assertEqual((wine_reg_value(MACHINE_RUN, "TALVERO AGENT") or "").lower(),
+                         expected_run.lower())
+
+        folder.config["SERVER"]["isautorun"] = "0"
+        folder.write("config.ini", harness.render_ini(folder.config))
+        self.end_agent(self.start_to_banner(folder))
+        self.assertEqual(wine_reg_value(AGENT_KEY, "auto"), "0")
+        self.assertIsNone(wine_reg_value(MACHINE_RUN, "TALVERO AGENT"))
+        self.assertIsNone(wine_reg_value(USER_RUN, "TALVERO AGENT"))
+
+    def reset_autorun(self):
+        # The prefix outlives the test: never leave an autorun entry behind.
+        for key in (MACHINE_RUN, USER_RUN):
+            harness.wine_program("reg", "delete", key, "/v", "TALVERO AGENT", "/f")
+
     def test_missing_config_box_then_exit_without_files(self):
         folder, agent = self.start_agent(write_config=False)
         code, text = answer_box("wait-box", "TALVERO AGENT", 30000, "config file")
