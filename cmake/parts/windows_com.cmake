@@ -43,3 +43,23 @@ if(WIN32)
   target_link_libraries(talvero_opcda_ps PRIVATE rpcrt4 ole32 oleaut32 uuid)
   target_link_options(talvero_opcda_ps PRIVATE -static)
 endif()
+
+if(WIN32)
+  # The simulation server and the server-list service as COM local servers,
+  # sharing the simulation engine with the Linux build.
+  set(simcom_sources ${CMAKE_SOURCE_DIR}/simcom/sim_com_objects.cpp
+      ${CMAKE_SOURCE_DIR}/simcom/sim_com_main.cpp)
+  foreach(simcom_kind server list)
+    set(simcom_target talvero-sim-${simcom_kind})
+    add_executable(${simcom_target} ${simcom_sources})
+    if(simcom_kind STREQUAL list)
+      target_compile_definitions(${simcom_target} PRIVATE SIMCOM_IS_LIST=1)
+    else()
+      target_compile_definitions(${simcom_target} PRIVATE SIMCOM_IS_LIST=0)
+    endif()
+    target_link_libraries(${simcom_target} PRIVATE talvero_core)
+    target_link_options(${simcom_target} PRIVATE -static)
+    add_dependencies(talvero-tests ${simcom_target})
+  endforeach()
+  add_dependencies(talvero-tests talvero_opcda_ps)
+endif()

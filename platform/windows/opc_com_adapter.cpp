@@ -469,12 +469,21 @@ class ComConnector : public OpcConnector {
   }
 
   std::string SystemMessageText(Result result) override {
+    std::string text = MessageIn(result, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT));
+    // Some systems carry a code's text in the user's language only; language
+    // 0 lets the system pick it rather than reporting the code as unknown.
+    if (text.empty()) text = MessageIn(result, 0);
+    return text;
+  }
+
+ private:
+  static std::string MessageIn(Result result, DWORD language) {
     char* buffer = nullptr;
     DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
             FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(result), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<char*>(&buffer), 0, nullptr);
+        nullptr, static_cast<DWORD>(result), language, reinterpret_cast<char*>(&buffer), 0,
+        nullptr);
     std::string text;
     if (length > 0 && buffer != nullptr) text.assign(buffer, length);
     if (buffer != nullptr) LocalFree(buffer);
