@@ -42,9 +42,8 @@ bool SetAutorunIn(platform::AutorunStore* store, bool on, const std::string& mod
   }
   // Without the right to write the machine's entry the user's own entry still
   // starts the agent at this user's logon, which is what was asked for.
-  bool written =
-      store->WriteRunEntry(platform::RunScope::kMachine, modulePath, kRunEntrySuffix) ||
-      store->WriteRunEntry(platform::RunScope::kUser, modulePath, kRunEntrySuffix);
+  bool written = store->WriteRunEntry(platform::RunScope::kMachine, modulePath, kRunEntrySuffix) ||
+                 store->WriteRunEntry(platform::RunScope::kUser, modulePath, kRunEntrySuffix);
   if (!written) {
     PrintErrorLine("\nCould not write the autorun entry; autorun stays off.", false);
   }

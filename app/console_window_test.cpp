@@ -103,9 +103,10 @@ TEST(AboutTextTest, EndsWithTheYear) {
 class ToggleAutorunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("talvero-toggle-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        std::filesystem::temp_directory_path() /
+        ("talvero-toggle-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder_);
     config_ = (folder_ / "config.ini").string();
     std::ofstream out(config_, std::ios::binary);

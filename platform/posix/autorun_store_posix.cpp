@@ -91,9 +91,7 @@ class PosixAutorunStore : public AutorunStore {
 
  private:
   static std::string ValueFolder() { return ConfigHome() + "/talvero/" + kAgentName; }
-  static std::string EntryPath() {
-    return ConfigHome() + "/autostart/" + kAgentName + ".desktop";
-  }
+  static std::string EntryPath() { return ConfigHome() + "/autostart/" + kAgentName + ".desktop"; }
 };
 
 }  // namespace

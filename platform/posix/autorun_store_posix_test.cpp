@@ -1,6 +1,4 @@
 // The POSIX autorun store: files under XDG_CONFIG_HOME.
-#include "platform/autorun_store.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -8,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/autorun_store.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -15,9 +14,10 @@ namespace {
 class PosixAutorunStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("talvero-autorun-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        std::filesystem::temp_directory_path() /
+        ("talvero-autorun-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder_);
     const char* old = getenv("XDG_CONFIG_HOME");
     hadOld_ = old != nullptr;

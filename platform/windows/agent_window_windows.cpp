@@ -1,6 +1,7 @@
 // The hidden window, tray icon, close-button hook and console control handler
 // of the Windows build.
 #include <windows.h>
+// shellapi.h needs the types of windows.h first.
 #include <shellapi.h>
 
 #include <cstdio>
@@ -15,8 +16,8 @@
 namespace platform {
 namespace {
 
-constexpr UINT kTrayCallbackMessage = WM_USER;      // TrayCallbackMessage
-constexpr UINT kHideConsoleMessage = WM_USER + 1;   // HideConsoleMessage
+constexpr UINT kTrayCallbackMessage = WM_USER;     // TrayCallbackMessage
+constexpr UINT kHideConsoleMessage = WM_USER + 1;  // HideConsoleMessage
 constexpr UINT kTrayIconId = 128;
 constexpr UINT kIdAbout = 3011;
 constexpr UINT kIdExit = 3012;
@@ -160,8 +161,8 @@ void RestoreOtherAgentConsole(const std::string& instanceName) {
 }
 
 void LoadAgentIcon(const std::string& iconPath) {
-  agentIcon = static_cast<HICON>(
-      LoadImageA(nullptr, iconPath.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
+  agentIcon =
+      static_cast<HICON>(LoadImageA(nullptr, iconPath.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
   HWND console = GetConsoleWindow();
   if (agentIcon != nullptr && console != nullptr) {
     SendMessageA(console, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(agentIcon));

@@ -20,6 +20,7 @@
  * Exit code 0 on success, 1 when the window was not found in time, 2 on a
  * usage error. */
 #include <windows.h>
+/* shellapi.h needs the types of windows.h first. */
 #include <shellapi.h>
 
 #include <fcntl.h>
@@ -103,8 +104,7 @@ int main(int argc, char** argv) {
     HWND box = WaitForBox(argv[2], argc > 5 ? argv[5] : NULL, timeout);
     if (box == NULL) return 1;
     PrintBoxText(box);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 (LPARAM)GetDlgItem(box, button));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
     /* Done only when the box has gone, so the next search cannot find it. */
     DWORD start = GetTickCount();
     while (IsWindow(box)) {
