@@ -28,15 +28,21 @@ bool PeriodicWorker::Start(int32_t intervalMs, WorkerTask task) {
   return true;
 }
 
+void PeriodicWorker::RequestStop() {
+  if (!stopped_.load()) stopRequested_.store(true);
+}
+
 void PeriodicWorker::Stop() {
   if (stopped_.load()) return;
   bool expected = false;
-  if (!stopRequested_.compare_exchange_strong(expected, true)) return;
+  if (!stopWaiting_.compare_exchange_strong(expected, true)) return;
+  stopRequested_.store(true);
   {
     std::unique_lock<std::mutex> hold(mutex_);
     ended_.wait(hold, [this] { return stopped_.load(); });
   }
   stopRequested_.store(false);
+  stopWaiting_.store(false);
 }
 
 void PeriodicWorker::Run(ThreadRecord* record) {

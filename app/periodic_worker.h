@@ -29,6 +29,10 @@ class PeriodicWorker {
   // from the worker's own task.
   void Stop();
 
+  // Asks the thread to end without waiting; a later Stop waits for the end.
+  // Lets a caller stop several workers at once and then wait for each.
+  void RequestStop();
+
   bool IsRunning() const { return !stopped_.load(); }
 
  private:
@@ -37,6 +41,7 @@ class PeriodicWorker {
 
   std::atomic<bool> stopped_{true};
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> stopWaiting_{false};  // true while a Stop waits for the thread
   // Guards the hand-over of stopped_ at the thread's end; ended_ is signalled
   // once the thread has set stopped_.
   std::mutex mutex_;

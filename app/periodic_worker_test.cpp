@@ -100,11 +100,33 @@ TEST(PeriodicWorker, StopDuringSleepWaitsForOneMoreRun) {
   RunLog log;
   PeriodicWorker worker;
   ASSERT_TRUE(worker.Start(300, [&] { log.Record(); }));
-  ASSERT_TRUE(log.AwaitRuns(1, 5000));  // the thread now sleeps towards its second run
+  ASSERT_TRUE(log.AwaitRuns(1, 5000));
+  // Let the first run end, so that the thread sleeps towards its second run.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   int64_t stopAsked = NowMs();
   worker.Stop();
   EXPECT_GE(NowMs() - stopAsked, 250);
   EXPECT_EQ(log.Times().size(), 2u);
+}
+
+TEST(PeriodicWorker, RequestedStopsOfSeveralWorkersOverlap) {
+  RunLog a;
+  RunLog b;
+  PeriodicWorker first;
+  PeriodicWorker second;
+  ASSERT_TRUE(first.Start(400, [&] { a.Record(); }));
+  ASSERT_TRUE(second.Start(400, [&] { b.Record(); }));
+  ASSERT_TRUE(a.AwaitRuns(1, 5000));
+  ASSERT_TRUE(b.AwaitRuns(1, 5000));
+  int64_t asked = NowMs();
+  first.RequestStop();
+  second.RequestStop();
+  first.Stop();
+  second.Stop();
+  // Both sleeps ran out side by side: well under two intervals in all.
+  EXPECT_LT(NowMs() - asked, 700);
+  EXPECT_FALSE(first.IsRunning());
+  EXPECT_FALSE(second.IsRunning());
 }
 
 }  // namespace
