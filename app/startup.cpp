@@ -1,12 +1,16 @@
 #include "app/startup.h"
 
+#include <thread>
+
 #include "app/connection_stage.h"
 #include "app/console_output.h"
 #include "app/console_window.h"
 #include "app/periodic_worker.h"
 #include "app/settings.h"
+#include "bridge/request_bridge.h"
 #include "common/process_paths.h"
 #include "common/text_helpers.h"
+#include "http/http_server.h"
 #include "opc/opc_client.h"
 #include "opc/opc_session.h"
 #include "forward/sampler.h"
@@ -96,12 +100,14 @@ int RunAgent() {
   if (!RunConnectionStage(&groupReady)) return 0;
 
   if (groupReady) {
+    std::thread(StartHttpServer).detach();
     workers.sampler.Start(agentSettings.sampleIntervalMs, SampleTick);
     workers.uploader.Start(agentSettings.sampleIntervalMs, UploadTick);
     // The serving threads of a connected agent: HTTP listener, sampler, uploader.
   }
 
   // The workers that run whether or not the first connection succeeded.
+  workers.opcWorker.Start(1, OpcWorkerTick);
   workers.supervisor.Start(1000, SuperviseTick);
 
   // The console, the hidden window and the tray.

@@ -1,0 +1,128 @@
+#include "bridge/request_bridge.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+#include "common/text_helpers.h"
+
+std::string RequestValue(const BridgeRequest& request, const std::string& key) {
+  auto found = request.find(key);
+  return found == request.end() ? std::string() : found->second;
+}
+
+RequestBridge::RequestBridge(BridgeOperations operations, int64_t timeoutMs)
+    : operations_(std::move(operations)), timeoutMs_(timeoutMs) {}
+
+std::string RequestBridge::MakeRequestId() {
+  // The suffix is drawn from a generator seeded with the calendar second, so
+  // ids of one second share it and differ by their milliseconds; ids that
+  // would still collide with one in use step the suffix on.
+  std::minstd_rand generator(static_cast<unsigned>(std::time(nullptr)));
+  int suffix = static_cast<int>(generator() % 32768) % 9999 + 1000;
+  int64_t now = NowMilliseconds();
+  std::lock_guard<std::mutex> guard(lock_);
+  for (;;) {
+    std::string id = FormatText("%lld%d", static_cast<long long>(now), suffix);
+    if (waitingIds_.count(id) == 0 && answerTable_.count(id) == 0) {
+      // Reserved here, under the same lock as the check.
+      waitingIds_[id] = nullptr;
+      return id;
+    }
+    if (++suffix > 10998) {
+      suffix = 1000;
+      ++now;
+    }
+  }
+}
+
+std::string RequestBridge::SubmitAndWait(BridgeRequest request) {
+  const std::string id = MakeRequestId();
+  request["id"] = id;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+  std::condition_variable answered;
+  std::unique_lock<std::mutex> guard(lock_);
+  waitingIds_[id] = &answered;
+  requestQueue_.push_back(request);
+  std::string answer;
+  for (;;) {
+    auto found = answerTable_.find(id);
+    if (found != answerTable_.end() && !found->second.empty()) {
+      answer = found->second;
+      break;
+    }
+    // The limit is inclusive: TimeOut only once more than timeoutMs passed.
+    if (std::chrono::steady_clock::now() > deadline) {
+      answer = "TimeOut";
+      break;
+    }
+    answered.wait_until(guard, deadline + std::chrono::milliseconds(1));
+  }
+  answerTable_.erase(id);
+  waitingIds_.erase(id);
+  return answer;
+}
+
+void RequestBridge::OpcWorkerTick() {
+  if (busy_.exchange(true)) return;
+  BridgeRequest request;
+  bool taken = false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!requestQueue_.empty()) {
+      request = std::move(requestQueue_.front());
+      requestQueue_.pop_front();
+      taken = true;
+    }
+  }
+  if (taken) {
+    const int kind = std::atoi(RequestValue(request, "c").c_str());
+    const BridgeOperation* operation = nullptr;
+    std::string third;
+    if (kind == 30) {
+      operation = &operations_.read;
+      third = RequestValue(request, "tags");
+    } else if (kind == 40) {
+      operation = &operations_.write;
+      third = RequestValue(request, "tagkvs");
+    } else if (kind == 50) {
+      operation = &operations_.list;
+      third = RequestValue(request, "filters");
+    }
+    if (operation && *operation) {
+      std::string answer =
+          (*operation)(RequestValue(request, "group"), RequestValue(request, "item"), third);
+      const std::string id = RequestValue(request, "id");
+      std::lock_guard<std::mutex> guard(lock_);
+      auto waiter = waitingIds_.find(id);
+      if (!answer.empty() && waiter != waitingIds_.end()) {
+        answerTable_[id] = std::move(answer);
+        if (waiter->second) waiter->second->notify_one();
+      }
+    }
+  }
+  busy_.store(false);
+}
+
+std::size_t RequestBridge::QueuedCount() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return requestQueue_.size();
+}
+
+std::size_t RequestBridge::AnswerCount() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return answerTable_.size();
+}
+
+std::size_t RequestBridge::WaitingCount() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return waitingIds_.size();
+}
+
+RequestBridge& ProcessBridge() {
+  // Made on first use and kept until the process ends.
+  static RequestBridge* bridge = new RequestBridge(OpcBridgeOperations());
+  return *bridge;
+}
+
+void OpcWorkerTick() { ProcessBridge().OpcWorkerTick(); }

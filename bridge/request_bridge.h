@@ -1,0 +1,86 @@
+// The request bridge: carries API requests from HTTP connection threads to
+// the single OPC worker thread and brings the answers back.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+// A request on its way to the OPC worker: "c", "group", "item", the kind's
+// third key ("tags", "tagkvs" or "filters") and the "id" the bridge adds.
+using BridgeRequest = std::map<std::string, std::string>;
+
+// The value under key, or the empty text when the key is absent.
+std::string RequestValue(const BridgeRequest& request, const std::string& key);
+
+// One OPC operation as the worker calls it: (group, item, third argument).
+using BridgeOperation =
+    std::function<std::string(const std::string&, const std::string&, const std::string&)>;
+
+// The three operations the worker runs, by request kind. The production table
+// runs the OPC client's operations under the session lock; tests hand fakes.
+// An empty entry answers nothing (its waiter times out).
+struct BridgeOperations {
+  BridgeOperation read;   // kind 30
+  BridgeOperation write;  // kind 40
+  BridgeOperation list;   // kind 50
+};
+
+// The OPC client's ReadTags, WriteTags and ListLeafItems, each run while
+// holding opcSession->lock.
+BridgeOperations OpcBridgeOperations();
+
+constexpr int64_t kBridgeTimeoutMs = 10000;
+
+class RequestBridge {
+ public:
+  explicit RequestBridge(BridgeOperations operations, int64_t timeoutMs = kBridgeTimeoutMs);
+  RequestBridge(const RequestBridge&) = delete;
+  RequestBridge& operator=(const RequestBridge&) = delete;
+
+  // Queues a copy of request under a fresh id and blocks (without spinning)
+  // until the worker files a non-empty answer or more than the time limit has
+  // passed. Returns the answer or "TimeOut". Any thread.
+  std::string SubmitAndWait(BridgeRequest request);
+
+  // Takes the oldest request off the queue, if any, and runs its operation on
+  // the calling thread. Called by the one OPC worker.
+  void OpcWorkerTick();
+
+  // A request id: NowMilliseconds followed by a number from 1000 to 10998,
+  // never equal to an id still in use. Any thread.
+  std::string MakeRequestId();
+
+  // Observers for tests and diagnostics. Any thread.
+  std::size_t QueuedCount();
+  std::size_t AnswerCount();
+  std::size_t WaitingCount();
+
+ private:
+  const BridgeOperations operations_;
+  const int64_t timeoutMs_;
+
+  // lock_ guards requestQueue_, answerTable_ and waitingIds_. It is never held
+  // while an operation runs; a waiter sleeps on its own condition variable
+  // with it released, so filing one answer wakes exactly one thread.
+  std::mutex lock_;
+  std::deque<BridgeRequest> requestQueue_;
+  std::map<std::string, std::string> answerTable_;
+  // Ids whose waiter still waits, with the waiter's condition variable (null
+  // between MakeRequestId and the wait). An answer for an id not in here has
+  // lost its waiter and is dropped instead of filed, so answerTable_ cannot grow.
+  std::map<std::string, std::condition_variable*> waitingIds_;
+  std::atomic<bool> busy_{false};
+};
+
+// The process-wide bridge, running the OPC client's operations.
+RequestBridge& ProcessBridge();
+
+// The OPC worker's task (every 1 ms): one tick of the process-wide bridge.
+void OpcWorkerTick();

@@ -1,0 +1,167 @@
+#include "bridge/request_bridge.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "app/periodic_worker.h"
+
+namespace {
+
+// Records the calls the worker makes and answers with a fixed text.
+struct FakeOperations {
+  std::mutex mutex;  // guards calls
+  std::vector<std::string> calls;
+  std::string answer = "[]";
+
+  BridgeOperation Make(const char* name) {
+    return [this, name](const std::string& g, const std::string& i, const std::string& t) {
+      std::lock_guard<std::mutex> guard(mutex);
+      calls.push_back(std::string(name) + "(" + g + "," + i + "," + t + ")");
+      return answer;
+    };
+  }
+  BridgeOperations Table() { return BridgeOperations{Make("read"), Make("write"), Make("list")}; }
+};
+
+BridgeRequest Request(const std::string& c, const std::string& third = "t") {
+  return BridgeRequest{{"c", c}, {"group", "G"}, {"item", "I"}, {"tags", third},
+                       {"tagkvs", third}, {"filters", third}};
+}
+
+// Ticks the bridge on its own thread until stopped, like the OPC worker.
+class Worker {
+ public:
+  explicit Worker(RequestBridge* bridge) { worker_.Start(1, [bridge] { bridge->OpcWorkerTick(); }); }
+  ~Worker() { worker_.Stop(); }
+
+ private:
+  PeriodicWorker worker_;
+};
+
+void WaitUntil(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_TRUE(condition());
+}
+
+TEST(RequestBridge, AnswerIsReturnedExactlyAndTheEntryRemoved) {
+  FakeOperations fake;
+  fake.answer = "[{\"i\":\"x\"}]";
+  RequestBridge bridge(fake.Table());
+  Worker worker(&bridge);
+  EXPECT_EQ(bridge.SubmitAndWait(Request("30", "a,b")), "[{\"i\":\"x\"}]");
+  EXPECT_EQ(bridge.AnswerCount(), 0u);
+  EXPECT_EQ(bridge.WaitingCount(), 0u);
+  ASSERT_EQ(fake.calls.size(), 1u);
+  EXPECT_EQ(fake.calls[0], "read(G,I,a,b)");
+}
+
+TEST(RequestBridge, EachKindRunsItsOperationWithItsThirdKey) {
+  FakeOperations fake;
+  RequestBridge bridge(fake.Table());
+  Worker worker(&bridge);
+  bridge.SubmitAndWait(BridgeRequest{{"c", "40"}, {"group", "g"}, {"item", "i"}, {"tagkvs", "k:1"}});
+  bridge.SubmitAndWait(BridgeRequest{{"c", "50"}, {"group", "g"}, {"item", "i"}, {"filters", "L"}});
+  ASSERT_EQ(fake.calls.size(), 2u);
+  EXPECT_EQ(fake.calls[0], "write(g,i,k:1)");
+  EXPECT_EQ(fake.calls[1], "list(g,i,L)");
+}
+
+TEST(RequestBridge, TimesOutWithTheWorkerStoppedAndRunsTheRequestLater) {
+  FakeOperations fake;
+  RequestBridge bridge(fake.Table(), 150);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(bridge.SubmitAndWait(Request("40")), "TimeOut");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+  EXPECT_EQ(bridge.QueuedCount(), 1u);
+  bridge.OpcWorkerTick();
+  // The late write reaches the server, but its answer is not kept for anyone.
+  EXPECT_EQ(fake.calls.size(), 1u);
+  EXPECT_EQ(bridge.QueuedCount(), 0u);
+  EXPECT_EQ(bridge.AnswerCount(), 0u);
+}
+
+TEST(RequestBridge, DefaultLimitIsTenSeconds) { EXPECT_EQ(kBridgeTimeoutMs, 10000); }
+
+TEST(RequestBridge, UnknownOrMissingKindIsRemovedAndTimesOut) {
+  for (const char* kind : {"31", "", "abc", "10"}) {
+    FakeOperations fake;
+    RequestBridge bridge(fake.Table(), 100);
+    std::thread waiter([&] { EXPECT_EQ(bridge.SubmitAndWait(Request(kind)), "TimeOut"); });
+    WaitUntil([&] { return bridge.QueuedCount() == 1; });
+    bridge.OpcWorkerTick();
+    EXPECT_EQ(bridge.QueuedCount(), 0u);
+    waiter.join();
+    EXPECT_TRUE(fake.calls.empty());
+    EXPECT_EQ(bridge.AnswerCount(), 0u);
+  }
+}
+
+TEST(RequestBridge, EmptyAnswerMeansTimeOut) {
+  FakeOperations fake;
+  fake.answer = "";
+  RequestBridge bridge(fake.Table(), 100);
+  Worker worker(&bridge);
+  EXPECT_EQ(bridge.SubmitAndWait(Request("30")), "TimeOut");
+  EXPECT_EQ(fake.calls.size(), 1u);
+}
+
+TEST(RequestBridge, RequestsRunInArrivalOrderOnePerTick) {
+  FakeOperations fake;
+  RequestBridge bridge(fake.Table(), 5000);
+  std::vector<std::thread> waiters;
+  for (int n = 0; n < 3; ++n) {
+    waiters.emplace_back([&bridge, n] { bridge.SubmitAndWait(Request("30", std::to_string(n))); });
+    WaitUntil([&] { return bridge.QueuedCount() == static_cast<std::size_t>(n + 1); });
+  }
+  for (int n = 0; n < 3; ++n) {
+    bridge.OpcWorkerTick();
+    EXPECT_EQ(fake.calls.size(), static_cast<std::size_t>(n + 1));
+  }
+  for (auto& waiter : waiters) waiter.join();
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"read(G,I,0)", "read(G,I,1)", "read(G,I,2)"}));
+}
+
+TEST(RequestBridge, IdsAreUniqueWhileInUseAndWellFormed) {
+  FakeOperations fake;
+  RequestBridge bridge(fake.Table());
+  std::set<std::string> ids;
+  const std::regex shape("[0-9]{13}[0-9]{4,5}");
+  for (int n = 0; n < 2000; ++n) {
+    std::string id = bridge.MakeRequestId();
+    EXPECT_TRUE(std::regex_match(id, shape)) << id;
+    EXPECT_TRUE(ids.insert(id).second) << "repeated " << id;
+  }
+}
+
+TEST(RequestBridge, ConcurrentWaitersEachGetTheirOwnAnswer) {
+  // Each answer names its own request, so a shared id would show as a mix-up.
+  BridgeOperation echo = [](const std::string&, const std::string&, const std::string& tags) {
+    return "[" + tags + "]";
+  };
+  RequestBridge bridge(BridgeOperations{echo, echo, echo});
+  Worker worker(&bridge);
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&, t] {
+      for (int n = 0; n < 20; ++n) {
+        std::string mine = std::to_string(t * 100 + n);
+        if (bridge.SubmitAndWait(Request("30", mine)) != "[" + mine + "]") ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(bridge.AnswerCount(), 0u);
+}
+
+}  // namespace

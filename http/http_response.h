@@ -1,0 +1,36 @@
+// One answer under construction: HTTP/1.0 head and body, sent in one piece.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "http/http_request.h"
+#include "platform/sockets.h"
+
+// The reason phrase of a status code; empty for codes outside the table.
+std::string StatusReason(int status);
+
+class HttpResponse {
+ public:
+  HttpResponse(platform::SocketHandle socket, const HttpRequest* request)
+      : clientSocket(socket), request(request) {}
+
+  // The head for status and a body of bodyLength bytes, or the empty text
+  // once the head has been produced.
+  std::string BuildHeaders(int statusCode, std::size_t bodyLength);
+
+  // Sends head (the first time) and body, already UTF-8, in one send. A
+  // failed send goes unreported: the caller closes the connection anyway.
+  void SendAnswer(const std::string& body);
+
+  platform::SocketHandle clientSocket;
+  const HttpRequest* request;
+  bool headersSent = false;
+  std::string contentType = "text/html";
+  std::string charset = "UTF-8";
+  int status = 200;
+  std::map<std::string, std::string> headers;
+  // Everything SendAnswer has passed to the socket, kept for callers that
+  // answer without a socket (tests, the fuzz target).
+  std::string sentText;
+};

@@ -1,0 +1,140 @@
+// The server over real loopback sockets, with a recorder in place of the bridge.
+#include "http/http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "http/router.h"
+
+namespace {
+
+class ServedTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Start(""); }
+  void TearDown() override { Stop(); }
+
+  void Start(const std::string& key) {
+    server_ = std::make_unique<HttpServer>("1.0", key, "127.0.0.1");
+    server_->submit = [](BridgeRequest request) {
+      return "[\"" + RequestValue(request, "tags") + "\"]";
+    };
+    thread_ = std::thread([this] { server_->Serve(0, true); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (server_->BoundPort() == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_NE(server_->BoundPort(), 0);
+  }
+  void Stop() {
+    server_->RequestStop();
+    if (thread_.joinable()) thread_.join();
+    // Connection threads still answering keep the server; wait for them.
+    while (server_->ActiveConnections() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+
+  platform::SocketHandle Connect() {
+    platform::SocketHandle socket = platform::ConnectLoopback(server_->BoundPort());
+    EXPECT_NE(socket, platform::kInvalidSocket);
+    return socket;
+  }
+
+  // Everything the server sends until it closes.
+  static std::string ReadAll(platform::SocketHandle socket) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+      std::size_t got = 0;
+      if (platform::ReceiveSome(socket, buffer, sizeof buffer, 15000, &got) !=
+          platform::ReceiveStatus::kData) {
+        break;
+      }
+      text.append(buffer, got);
+    }
+    platform::CloseSocket(socket);
+    return text;
+  }
+
+  std::string Exchange(const std::string& request) {
+    platform::SocketHandle socket = Connect();
+    platform::SendAll(socket, request);
+    return ReadAll(socket);
+  }
+
+  std::unique_ptr<HttpServer> server_;
+  std::thread thread_;
+};
+
+const char kHead[] =
+    "HTTP/1.0 200 OK\r\nServer:TALVERO AGENT/1.0\r\nContent-Type:text/html;charset=UTF-8\r\n"
+    "Content-length:";
+
+TEST_F(ServedTest, AnswersWithTheExactHead) {
+  EXPECT_EQ(Exchange("POST /?c=10 HTTP/1.0\r\n\r\n"), std::string(kHead) + "23\r\n\r\n" + kOkBody);
+  EXPECT_EQ(Exchange("GET /?c=30 HTTP/1.0\r\n\r\n"), std::string(kHead) + "32\r\n\r\n" + kBadRequestBody);
+}
+
+TEST_F(ServedTest, BodyInASecondSegmentIsAwaited) {
+  platform::SocketHandle socket = Connect();
+  platform::SendAll(socket, "POST / HTTP/1.0\r\nContent-Length: 12\r\n\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  platform::SendAll(socket, "c=30&tags=AB");
+  EXPECT_EQ(ReadAll(socket), std::string(kHead) + "26\r\n\r\n{\"code\":200,\"data\":[\"AB\"]}");
+}
+
+TEST_F(ServedTest, LongRequestIsReadWhole) {
+  const std::string tags(5000, 'x');
+  const std::string body = "c=30&tags=" + tags + "Z";
+  std::string answer = Exchange("POST / HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) +
+                                "\r\n\r\n" + body);
+  EXPECT_NE(answer.find(tags + "Z\"]}"), std::string::npos);
+}
+
+TEST_F(ServedTest, OversizedRequestIsRefused) {
+  EXPECT_EQ(Exchange("POST / HTTP/1.0\r\nContent-Length: 70000\r\n\r\n"),
+            std::string(kHead) + "32\r\n\r\n" + kBadRequestBody);
+}
+
+TEST_F(ServedTest, UnfinishedBodyIsClosedUnanswered) {
+  platform::SocketHandle socket = Connect();
+  platform::SendAll(socket, "POST / HTTP/1.0\r\nContent-Length: 40\r\n\r\nc=40&tagkvs=A:1");
+  platform::ShutdownSend(socket);
+  EXPECT_EQ(ReadAll(socket), "");
+}
+
+TEST_F(ServedTest, HeadWithoutEmptyLineIsTakenAfterSilence) {
+  platform::SocketHandle socket = Connect();
+  const auto start = std::chrono::steady_clock::now();
+  platform::SendAll(socket, "POST /?c=30&tags=Q HTTP/1.0\r\n");
+  const std::string answer = ReadAll(socket);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  EXPECT_NE(answer.find("{\"code\":200,\"data\":[\"Q\"]}"), std::string::npos);
+}
+
+TEST_F(ServedTest, TextWithoutRequestLineIsClosedUnanswered) {
+  platform::SocketHandle socket = Connect();
+  platform::SendAll(socket, "hello\r\n\r\n");
+  EXPECT_EQ(ReadAll(socket), "");
+}
+
+TEST_F(ServedTest, IdleConnectionsDoNotDelayARequest) {
+  std::vector<platform::SocketHandle> idle;
+  for (int n = 0; n < 200; ++n) idle.push_back(Connect());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Exchange("POST /?c=10 HTTP/1.0\r\n\r\n"), std::string(kHead) + "23\r\n\r\n" + kOkBody);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_LE(server_->ActiveConnections(), kMaxConnectionThreads);
+  for (auto socket : idle) platform::CloseSocket(socket);
+}
+
+TEST(HttpServerBind, PortInUseIsReported) {
+  std::string error;
+  platform::SocketHandle holder = platform::OpenListener(0, 5, true, &error);
+  ASSERT_NE(holder, platform::kInvalidSocket) << error;
+  HttpServer server("1.0", "", "");
+  EXPECT_FALSE(server.Serve(platform::LocalPort(holder), true));
+  platform::CloseSocket(holder);
+}
+
+}  // namespace

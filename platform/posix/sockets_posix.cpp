@@ -1,0 +1,136 @@
+// BSD sockets behind platform/sockets.h.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/sockets.h"
+
+namespace platform {
+namespace {
+
+std::string ErrorText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+}  // namespace
+
+bool StartNetworking(std::string* /*error*/) { return true; }
+
+SocketHandle OpenListener(int port, int backlog, bool loopbackOnly, std::string* error) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    if (error) *error = ErrorText("socket");
+    return kInvalidSocket;
+  }
+  // Lets a restarted agent bind while old connections linger in TIME_WAIT;
+  // on Linux it never allows binding over a socket that still listens.
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (error) *error = ErrorText("bind");
+    ::close(fd);
+    return kInvalidSocket;
+  }
+  if (::listen(fd, backlog) != 0) {
+    if (error) *error = ErrorText("listen");
+    ::close(fd);
+    return kInvalidSocket;
+  }
+  return fd;
+}
+
+int LocalPort(SocketHandle socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}
+
+SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  int fd = ::accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&address), &length,
+                     SOCK_CLOEXEC);
+  if (fd < 0) return kInvalidSocket;
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  if (peerAddress) *peerAddress = text;
+  return fd;
+}
+
+SocketHandle ConnectLoopback(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kInvalidSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return kInvalidSocket;
+  }
+  return fd;
+}
+
+ReceiveStatus ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacity, int timeoutMs,
+                          std::size_t* received) {
+  *received = 0;
+  pollfd entry{static_cast<int>(socket), POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&entry, 1, timeoutMs < 0 ? -1 : timeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) return ReceiveStatus::kFailed;
+  if (ready == 0) return ReceiveStatus::kTimedOut;
+  ssize_t count;
+  do {
+    count = ::recv(static_cast<int>(socket), buffer, capacity, 0);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) return ReceiveStatus::kFailed;
+  if (count == 0) return ReceiveStatus::kClosed;
+  *received = static_cast<std::size_t>(count);
+  return ReceiveStatus::kData;
+}
+
+int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>* ready) {
+  std::vector<pollfd> entries(sockets.size());
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    entries[i] = pollfd{static_cast<int>(sockets[i]), POLLIN, 0};
+  }
+  int count = ::poll(entries.data(), entries.size(), timeoutMs);
+  ready->assign(sockets.size(), false);
+  if (count < 0) return errno == EINTR ? 0 : -1;
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    (*ready)[i] = (entries[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+  }
+  return count;
+}
+
+bool SendAll(SocketHandle socket, const std::string& data) {
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t count = ::send(static_cast<int>(socket), data.data() + sent, data.size() - sent,
+                           MSG_NOSIGNAL);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    sent += static_cast<std::size_t>(count);
+  }
+  return true;
+}
+
+void ShutdownSend(SocketHandle socket) { ::shutdown(static_cast<int>(socket), SHUT_WR); }
+
+void CloseSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::close(static_cast<int>(socket));
+}
+
+}  // namespace platform

@@ -1,0 +1,160 @@
+"""The HTTP API over real loopback sockets against the agent and its simulation server."""
+import hashlib
+import json
+import socket
+import time
+import unittest
+
+import harness
+
+HEAD = (b"HTTP/1.0 200 OK\r\nServer:TALVERO AGENT/1.0\r\n"
+        b"Content-Type:text/html;charset=UTF-8\r\n")
+STARTED = "The http server started on port"
+
+
+def exchange(port, data, timeout=20.0):
+    """Sends data on a fresh connection and returns every byte until the agent closes."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
+        conn.sendall(data)
+        chunks = []
+        while True:
+            try:
+                chunk = conn.recv(65536)
+            except ConnectionResetError:
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        return b"".join(chunks)
+
+
+def body_of(answer):
+    head, _, body = answer.partition(b"\r\n\r\n")
+    return body
+
+
+class HttpTestCase(harness.AgentTestCase):
+    def serve(self, http=None, simulation=harness.DEFAULT_SIMULATION):
+        port = harness.free_port()
+        keys = {"port": str(port)}
+        keys.update(http or {})
+        folder, agent = self.start_agent(config={"HTTP": keys}, simulation=simulation)
+        try:
+            agent.wait_for(STARTED, timeout=30)
+        except AssertionError:
+            if "Finding opc server" not in agent.text():
+                self.skipTest("this build has no connection stage yet")
+            raise
+        return port, agent
+
+    def serve_with_items(self, **kwargs):
+        port, agent = self.serve(**kwargs)
+        # The supervisor adds the items about a second after startup.
+        agent.wait_for("Items update completed!", timeout=30)
+        return port, agent
+
+    def post(self, port, query="", body=b"", headers=b""):
+        data = (b"POST /" + query.encode() + b" HTTP/1.0\r\n" + headers +
+                b"Content-Length: " + str(len(body)).encode() + b"\r\n\r\n" + body)
+        return exchange(port, data)
+
+
+class HeadAndRouting(HttpTestCase):
+    def test_exact_head_get_refused_and_c_variants(self):
+        port, agent = self.serve()
+        self.assertIn("\nThe http server started on port %d successfully!" % port, agent.text())
+        answer = exchange(port, b"POST /?c=10 HTTP/1.0\r\n\r\n")
+        self.assertEqual(answer, HEAD + b"Content-length:23\r\n\r\n" + b'{"code":200,"msg":"ok"}')
+        answer = exchange(port, b"GET /?c=30 HTTP/1.1\r\n\r\n")
+        self.assertEqual(answer, HEAD + b"Content-length:32\r\n\r\n" + b'{"code":400,"msg":"bad request"}')
+        for query in ("?c=20", "?c=31", "", "?c=abc"):
+            self.assertEqual(body_of(self.post(port, query)), b'{"code":200,"msg":"ok"}', query)
+        self.assertEqual(exchange(port, b"hello there\r\n\r\n"), b"")
+
+    def test_body_in_a_second_segment(self):
+        port, _ = self.serve()
+        with socket.create_connection(("127.0.0.1", port), timeout=20) as conn:
+            conn.sendall(b"POST / HTTP/1.0\r\nContent-Length: 4\r\n\r\n")
+            time.sleep(0.2)
+            conn.sendall(b"c=10")
+            answer = conn.recv(65536)
+        self.assertTrue(answer.startswith(HEAD))
+        self.assertEqual(body_of(answer), b'{"code":200,"msg":"ok"}')
+
+    def test_oversized_request_is_refused(self):
+        port, _ = self.serve()
+        answer = self.post(port, body=b"c=10&x=" + b"y" * 70000)
+        self.assertEqual(body_of(answer), b'{"code":400,"msg":"bad request"}')
+
+
+class Signatures(HttpTestCase):
+    def test_signature_cases(self):
+        port, _ = self.serve({"key": "s3cret"})
+        body = b"c=10&x=1"
+        good = hashlib.md5(body + b"s3cret").hexdigest()
+        ok = b'{"code":200,"msg":"ok"}'
+        auth = b'{"code":401,"msg":"Auth failed"}'
+        self.assertEqual(body_of(self.post(port, body=body, headers=b"sign: " + good.upper().encode() + b"\r\n")), ok)
+        self.assertEqual(body_of(self.post(port, body=body, headers=b"sign: " + good.encode() + b"\r\n")), ok)
+        self.assertEqual(body_of(self.post(port, body=b"c=10&x=2", headers=b"sign: " + good.encode() + b"\r\n")), auth)
+        self.assertEqual(body_of(self.post(port, body=body, headers=b"Sign: " + good.encode() + b"\r\n")), auth)
+        self.assertEqual(body_of(self.post(port, body=body)), auth)
+        key_only = hashlib.md5(b"s3cret").hexdigest().encode()
+        self.assertEqual(body_of(self.post(port, "?c=10", headers=b"sign: " + key_only + b"\r\n")), ok)
+
+
+class AllowList(HttpTestCase):
+    def test_listed_address_is_served(self):
+        port, _ = self.serve({"allowip": "10.0.0.1, 127.0.0.1"})
+        self.assertEqual(body_of(self.post(port, "?c=10")), b'{"code":200,"msg":"ok"}')
+
+    def test_unlisted_address_is_closed_without_bytes(self):
+        # 27.0.0.1 contains no listed address as a whole, and neither does 127.0.0.1 in 127.0.0.10.
+        port, _ = self.serve({"allowip": "127.0.0.10;10.0.0.0/8"})
+        self.assertEqual(self.post(port, "?c=10"), b"")
+
+
+class Ports(harness.AgentTestCase):
+    def test_port_above_range_is_refused_with_a_line(self):
+        folder, agent = self.start_agent(config={"HTTP": {"port": "70000"}})
+        try:
+            agent.wait_for("The http port 70000 is out of range", timeout=30)
+        except AssertionError:
+            if "Finding opc server" not in agent.text():
+                self.skipTest("this build has no connection stage yet")
+            raise
+        self.assertNotIn(STARTED, agent.text())
+
+
+class Operations(HttpTestCase):
+    def test_read_write_and_browse(self):
+        port, _ = self.serve_with_items()
+        read = json.loads(body_of(self.post(port, "?c=30&group=Channel1&item=Device1&tags=Serial,Name")))
+        self.assertEqual(read["code"], 200, read)
+        self.assertIsInstance(read["data"], list)
+        write = json.loads(body_of(self.post(port, body=b"c=40&group=Channel1&item=Device1&tagkvs=Setpoint:7.5")))
+        self.assertEqual(write, {"code": 200, "data": "ok"})
+        listed = json.loads(body_of(self.post(port, "?c=50&group=Channel1&item=Device1&filters=Le")))
+        self.assertEqual(listed["code"], 200, listed)
+
+    def test_query_beats_body(self):
+        port, _ = self.serve_with_items()
+        # The query's c=30 wins over the body's c=40: a read answers with data.
+        answer = json.loads(body_of(self.post(port, "?c=30&group=Channel1&item=Device1&tags=Serial",
+                                              body=b"c=40&tagkvs=Setpoint:1")))
+        self.assertEqual(answer["code"], 200, answer)
+        self.assertIsInstance(answer["data"], list)
+
+
+class Stalled(HttpTestCase):
+    def test_time_out_with_a_stalled_device(self):
+        simulation = harness.DEFAULT_SIMULATION.replace("delay=0", "delay=12000")
+        port, _ = self.serve_with_items(simulation=simulation)
+        start = time.monotonic()
+        answer = body_of(self.post(port, "?c=30&group=Channel1&item=Device1&tags=Serial"))
+        self.assertEqual(answer, b'{"code":201,"msg":"TimeOut"}')
+        self.assertGreaterEqual(time.monotonic() - start, 10.0)
+
+
+if __name__ == "__main__":
+    unittest.main()
