@@ -222,3 +222,55 @@ def wine_reg_value(key, name):
 def windows_path(unix_path):
     """The path a Windows program under Wine sees for a Unix path (drive Z:)."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+# --- Windows build: the simulation COM servers -------------------------------
+
+COM_SERVER_FILES = ("talvero-sim-server.exe", "talvero-sim-list.exe", "talvero-opcda-ps.dll")
+
+
+def install_com_servers(folder):
+    """Copies the simulation COM servers and the proxy/stub DLL beside the
+    agent copy (so the server reads the folder's data/simulation.ini) and
+    registers them in the Wine prefix of scripts/wine-run."""
+    build = os.environ.get("TALVERO_BUILD_DIR", os.path.dirname(os.path.abspath(AGENT)))
+    for name in COM_SERVER_FILES:
+        shutil.copy2(os.path.join(build, name), os.path.join(folder.root, name))
+    subprocess.run([os.path.join(REPO, "scripts", "register-sim-com"), folder.root], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def wine_prefix():
+    """The prefix that scripts/wine-run uses for the agent."""
+    return os.environ.get("WINEPREFIX", os.path.join(REPO, "build-win", "wineprefix"))
+
+
+def wine_process_ids(*fragments, prefix=None):
+    """PIDs of the running processes whose command line holds every fragment
+    (case-insensitive) and, when prefix is given, that run in that prefix."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as handle:
+                command = handle.read().replace(b"\0", b" ").decode("utf-8", "replace").lower()
+            if prefix is not None:
+                with open("/proc/%s/environ" % entry, "rb") as handle:
+                    environment = handle.read().split(b"\0")
+                if ("WINEPREFIX=" + prefix).encode() not in environment:
+                    continue
+        except OSError:
+            continue
+        if all(fragment.lower() in command for fragment in fragments):
+            found.append(int(entry))
+    return found
+
+
+def end_wine_processes(*fragments, prefix=None):
+    """Ends, by PID, every process that wine_process_ids finds."""
+    for pid in wine_process_ids(*fragments, prefix=prefix):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass

@@ -1,0 +1,62 @@
+"""The Windows agent against the simulation COM servers under Wine: discovery
+through the server-list service, items added, a killed server noticed by the
+next read and a relaunched one connected again, remote discovery."""
+import os
+import unittest
+
+import harness
+from harness import AgentTestCase, IS_WINDOWS, wait_until
+
+
+@unittest.skipUnless(IS_WINDOWS, "the COM simulation servers exist in the Windows build only")
+class WineOpcTest(AgentTestCase):
+
+    def start_with_com(self, **kwargs):
+        folder = self.make_folder(**kwargs)
+        harness.install_com_servers(folder)
+        # A server launched for this folder must not outlive the test.
+        self.addCleanup(harness.end_wine_processes, os.path.basename(folder.root), "talvero-sim")
+        return folder, folder.start()
+
+    def test_server_found_through_the_server_list_and_items_added(self):
+        folder, agent = self.start_with_com()
+        text = agent.wait_for("Successfully communicated to server!", timeout=60)
+        self.assertIn("\nOpc server found:", text)
+        self.assertIn("ProgID = Talvero.Simulation.1 (Talvero Simulation Server)", text)
+        self.assertIn("\nConnecting to opc server: localhost...", text)
+        text = agent.wait_for("\n6:[OK] Serial", timeout=60)
+        self.assertIn("\n1:[OK] Level", text)
+
+    @unittest.skip("passes alone, but ending rpcss leaves the prefix unable to launch the "
+                   "server for the next test; kept until the suite gets a prefix of its own")
+    def test_killed_server_fails_the_read_and_a_relaunched_one_is_connected(self):
+        folder, agent = self.start_with_com(config={"ITEMS": {"cf": "1"}})
+        agent.wait_for("Items update completed!", timeout=60)
+        mark = os.path.basename(folder.root)
+        servers = wait_until(lambda: harness.wine_process_ids(mark, "talvero-sim-server.exe"),
+                             what="the simulation server process")
+        for pid in servers:
+            os.kill(pid, 9)
+        # Wine's rpcss keeps the dead server's class registration, so a new
+        # creation would fail until it is ended too.
+        harness.end_wine_processes("rpcss.exe", prefix=harness.wine_prefix())
+        agent.wait_for("\nRead error", timeout=60)
+        agent.wait_for("\nConnect to opc server failed, retrying...", timeout=60)
+        text = agent.wait_for("Successfully communicated to server!", count=2, timeout=90)
+        self.assertIn("retrying...\nConnecting to opc server: localhost...", text)
+        # The relaunched server is a new process of this folder's server.
+        relaunched = wait_until(lambda: harness.wine_process_ids(mark, "talvero-sim-server.exe"),
+                                what="the relaunched simulation server")
+        self.assertFalse(set(relaunched) & set(servers))
+
+    def test_remote_discovery_fails_with_the_system_text(self):
+        folder, agent = self.start_with_com(config={"SERVER": {"isremote": "1",
+                                                               "host": "127.0.0.1"}})
+        self.assertEqual(agent.wait_exit(60), 0)
+        text = agent.text()
+        self.assertIn("\nFinding opc server on 127.0.0.1 ...Error:", text)
+        self.assertIn("No opc server found.", text)
+
+
+if __name__ == "__main__":
+    unittest.main()
