@@ -1,0 +1,145 @@
+"""Sampling into spool files and their upload to a receiver the test controls."""
+import json
+import os
+import shutil
+import subprocess
+import unittest
+
+from harness import AgentTestCase, IS_WINDOWS, DEFAULT_SIMULATION, wait_until
+from forward_receiver import Receiver
+
+
+def spool_files(folder):
+    temp = folder.path("temp")
+    if not os.path.isdir(temp):
+        return {}
+    result = {}
+    for name in os.listdir(temp):
+        if name.endswith(".txt"):
+            try:
+                with open(os.path.join(temp, name), "rb") as handle:
+                    result[name] = handle.read()
+            except OSError:
+                pass  # taken by the uploader meanwhile
+    return result
+
+
+def spool_order(name):
+    return int(name[:-4])
+
+
+@unittest.skipIf(IS_WINDOWS, "not yet passing under Wine within these waits; the MSXML client has its own unit tests")
+class ForwardTest(AgentTestCase):
+
+    def receiver(self, **kwargs):
+        receiver = Receiver(**kwargs).start()
+        self.addCleanup(receiver.stop)
+        return receiver
+
+    def start_sampling(self, url, simulation=DEFAULT_SIMULATION, showread="0"):
+        return self.start_agent(
+            config={"ITEMS": {"cf": "1", "showread": showread}, "APIS": {"api_host": url}},
+            simulation=simulation)
+
+    def assert_json_arrays(self, bodies):
+        for body in bodies:
+            records = json.loads(body.decode("utf-8"))
+            self.assertIsInstance(records, list)
+            self.assertTrue(records)
+            for record in records:
+                self.assertEqual(set(record), {"i", "v", "t"}, body)
+
+    def test_ok_deletes_files_and_bodies_are_json_arrays_with_headers(self):
+        receiver = self.receiver()
+        folder, agent = self.start_sampling(receiver.url())
+        wait_until(lambda: len(receiver.bodies()) >= 3, 40, what="three uploads")
+        posts = receiver.snapshot()
+        self.assert_json_arrays([p["body"] for p in posts])
+        for post in posts:
+            self.assertEqual(post["path"], "/in")
+            self.assertEqual(post["headers"].get("charset"), "UTF-8")
+            self.assertEqual(post["headers"].get("Content-Type"), "application/json")
+        # Every accepted file is gone; only samples not yet sent may wait.
+        # (The receiver sees a body before the agent deletes its file.)
+        sent = set(receiver.bodies())
+        wait_until(lambda: not any(b"[" + c + b"]" in sent for c in spool_files(folder).values()),
+                   20, what="the accepted files deleted")
+        self.assertTrue(any(b'"i":"Level"' in body for body in sent))
+
+    def test_refusals_keep_files_and_the_backlog_arrives_oldest_first(self):
+        receiver = self.receiver()
+        receiver.set_mode("500")
+        folder, agent = self.start_sampling(receiver.url())
+        wait_until(lambda: len(receiver.bodies("500")) >= 2, 40, what="posts answered 500")
+        receiver.set_mode("ok")  # 200 but not exactly OK
+        wait_until(lambda: len(receiver.bodies("ok")) >= 2, 40, what="posts answered ok")
+        receiver.set_mode("reset")
+        wait_until(lambda: len(receiver.bodies("reset")) >= 1, 40, what="a reset post")
+        # No file was accepted yet: the first sample is still there.
+        first = min(receiver.bodies("500")[:1])
+        self.assertIn(first, [b"[" + c + b"]" for c in spool_files(folder).values()])
+
+        # The receiver goes down; samples accumulate.
+        port = receiver.port
+        receiver.stop()
+        wait_until(lambda: len(spool_files(folder)) >= 5, 40, what="a backlog of five files")
+        backlog = spool_files(folder)
+        ordered = [b"[" + backlog[n] + b"]" for n in sorted(backlog, key=spool_order)]
+
+        back = self.receiver(port=port)
+        wait_until(lambda: set(ordered) <= set(back.bodies("OK")), 40, what="the whole backlog")
+        received = [b for b in back.bodies("OK") if b in set(ordered)]
+        self.assertEqual(received[:len(ordered)], ordered, "oldest first and complete")
+        self.assert_json_arrays(back.bodies())
+        wait_until(lambda: not (set(backlog) & set(spool_files(folder))), 20,
+                   what="the backlog's files deleted")
+
+    def test_empty_api_host_sends_nothing_and_keeps_files(self):
+        receiver = self.receiver()
+        folder, agent = self.start_sampling("")
+        wait_until(lambda: len(spool_files(folder)) >= 3, 40, what="three spool files")
+        first = spool_files(folder)
+        wait_until(lambda: len(spool_files(folder)) >= len(first) + 1, 40, what="one more file")
+        self.assertTrue(set(first) <= set(spool_files(folder)), "no file was taken")
+        self.assertEqual(receiver.snapshot(), [])
+
+    def test_showread_prints_each_sample(self):
+        receiver = self.receiver()
+        folder, agent = self.start_sampling(receiver.url(), showread="1")
+        text = agent.wait_for("\nRead:{", 40, count=2)
+        sample = text.split("\nRead:", 1)[1].split("\n", 1)[0]
+        first_line = sample.split("\nRead:")[0]
+        self.assertTrue(first_line.startswith('{"i":"'), first_line)
+
+    def test_non_ascii_values_arrive_in_utf8(self):
+        if IS_WINDOWS:
+            self.skipTest("the simulation file's code page differs under Wine")
+        receiver = self.receiver()
+        simulation = DEFAULT_SIMULATION.replace("static,pump one", "static,Pumpe \u00fc")
+        folder, agent = self.start_sampling(receiver.url(), simulation=simulation)
+        wait_until(lambda: any("Pumpe \u00fc".encode("utf-8") in b for b in receiver.bodies()),
+                   40, what="the non-ASCII value")
+        self.assert_json_arrays(receiver.bodies())
+
+    @unittest.skipIf(IS_WINDOWS, "https with a test certificate is checked on the Linux build")
+    def test_https_with_a_trusted_test_certificate(self):
+        if not shutil.which("openssl"):
+            self.skipTest("openssl is not installed")
+        folder = self.make_folder()
+        key = os.path.join(folder.root, "key.pem")
+        cert = os.path.join(folder.root, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+        receiver = self.receiver(certificate=(cert, key))
+        folder.config["ITEMS"]["cf"] = "1"
+        folder.config["APIS"]["api_host"] = receiver.url("https")
+        from harness import render_ini
+        folder.write("config.ini", render_ini(folder.config))
+        agent = folder.start(env={"CURL_CA_BUNDLE": cert})
+        wait_until(lambda: len(receiver.bodies("OK")) >= 2, 40, what="uploads over https")
+        self.assert_json_arrays(receiver.bodies())
+
+
+if __name__ == "__main__":
+    unittest.main()
