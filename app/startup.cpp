@@ -10,11 +10,11 @@
 #include "bridge/request_bridge.h"
 #include "common/process_paths.h"
 #include "common/text_helpers.h"
+#include "forward/sampler.h"
+#include "forward/uploader.h"
 #include "http/http_server.h"
 #include "opc/opc_client.h"
 #include "opc/opc_session.h"
-#include "forward/sampler.h"
-#include "forward/uploader.h"
 #include "platform/agent_window.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
@@ -40,7 +40,13 @@ void PrintBanner(int64_t startMilliseconds) {
   PrintText("\nPress Ctrl+C to exit from the system.\n");
 }
 
+// Every worker is asked at once, so their last sleeps run out side by side;
+// then each is awaited in the order the shutdown gives.
 void StopWorkers(AgentWorkers* workers) {
+  workers->supervisor.RequestStop();
+  workers->sampler.RequestStop();
+  workers->uploader.RequestStop();
+  workers->opcWorker.RequestStop();
   workers->supervisor.Stop();
   workers->sampler.Stop();
   workers->uploader.Stop();

@@ -3,14 +3,18 @@ import os
 import signal
 import unittest
 
-from harness import AgentTestCase, IS_WINDOWS
+from harness import AgentTestCase, IS_WINDOWS, install_com_servers
 
 
 class StartupTest(AgentTestCase):
 
     def test_banner_then_second_instance_then_sigterm(self):
-        folder, agent = self.start_agent()
+        folder = self.make_folder()
+        if IS_WINDOWS:
+            install_com_servers(folder)
+        agent = folder.start()
         text = agent.wait_for("Press Ctrl+C to exit from the system.")
+        agent.wait_for("Successfully communicated to server!", timeout=60)
         self.assertIn("--------* TALVERO AGENT *--------", text)
         self.assertTrue(os.path.isdir(folder.path("temp")))
         # The banner's notice ends with the current year.
