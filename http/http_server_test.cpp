@@ -123,7 +123,9 @@ TEST_F(ServedTest, IdleConnectionsDoNotDelayARequest) {
   for (int n = 0; n < 200; ++n) idle.push_back(Connect());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Exchange("POST /?c=10 HTTP/1.0\r\n\r\n"), std::string(kHead) + "23\r\n\r\n" + kOkBody);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  // Well under the 1 s after which a silent connection is given up: the request
+  // did not wait behind the idle ones (the exact figure belongs to the benchmark).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
   EXPECT_LE(server_->ActiveConnections(), kMaxConnectionThreads);
   for (auto socket : idle) platform::CloseSocket(socket);
 }
