@@ -80,16 +80,21 @@ bool HttpServer::IsPeerAllowed(const std::string& peerAddress) const {
   return false;
 }
 
+HttpServer::~HttpServer() {
+  std::unique_lock<std::mutex> hold(slotMutex_);
+  slotFreed_.wait(hold, [this] { return activeConnections_.load() == 0; });
+}
+
 void HttpServer::StartConnectionThread(platform::SocketHandle socket, int64_t acceptedAtMs) {
   activeConnections_.fetch_add(1);
   try {
     std::thread([this, socket, acceptedAtMs] {
       HandleConnection(this, socket, acceptedAtMs);
-      {
-        std::lock_guard<std::mutex> guard(slotMutex_);
-        activeConnections_.fetch_sub(1);
-      }
-      slotFreed_.notify_one();
+      // Signalled under the lock: once a waiter holds the lock again, this
+      // thread no longer touches the server.
+      std::lock_guard<std::mutex> guard(slotMutex_);
+      activeConnections_.fetch_sub(1);
+      slotFreed_.notify_all();
     }).detach();
   } catch (...) {
     // No thread to be had: the connection is closed and the loop goes on.

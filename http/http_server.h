@@ -39,6 +39,8 @@ std::vector<AllowEntry> ParseAllowList(const std::string& allowList);
 class HttpServer {
  public:
   HttpServer(std::string versionText, std::string accessKey, std::string allowList);
+  // Waits for the connection threads to finish (the agent never destroys its server).
+  ~HttpServer();
 
   // Binds, listens and runs the accept loop until RequestStop (never, in the
   // agent). Returns false, having printed why, when it could not start.
