@@ -590,6 +590,31 @@ std::string WriteTags(const std::string& group, const std::string& item,
   return "ok";
 }
 
+namespace {
+
+// Reloads the tags file when its last-write time differs from the one seen at
+// the last reload. True when the operator must be told that it is missing.
+bool WatchTagsFile() {
+  int64_t time = 0;
+  if (!platform::LastWriteTime(TagsFilePath(), &time)) {
+    // Tell the operator once per disappearance; when the file comes back,
+    // whatever its time, the next tick loads it.
+    bool tell = !tagsMissingReported;
+    tagsMissingReported = true;
+    tagsFileTime = 0;
+    return tell;
+  }
+  if (time == tagsFileTime) return false;
+  tagsMissingReported = false;
+  tagsFileTime = time;
+  if (ReloadTags()) return false;
+  tagsMissingReported = true;
+  tagsFileTime = 0;
+  return true;
+}
+
+}  // namespace
+
 void SuperviseTick() {
   if (superviseBusy) return;
   superviseBusy = true;
@@ -602,27 +627,18 @@ void SuperviseTick() {
     }
     ++superviseTicks;
     if (opcSession->connected == 1) {
-      int64_t time = 0;
-      if (!platform::LastWriteTime(TagsFilePath(), &time)) {
-        // Tell the operator once per disappearance; when the file comes back,
-        // whatever its time, the next tick loads it.
-        tagsMissing = !tagsMissingReported;
-        tagsMissingReported = true;
-        tagsFileTime = 0;
-      } else if (time != tagsFileTime) {
-        tagsMissingReported = false;
-        tagsFileTime = time;
-        if (!ReloadTags()) {
-          tagsMissing = true;
-          tagsMissingReported = true;
-          tagsFileTime = 0;
-        }
-      }
+      tagsMissing = WatchTagsFile();
     } else {
       PrintErrorLine("\nConnect to opc server failed, retrying...", true);
       ConnectServer(agentSettings.domain, agentSettings.host, agentSettings.user,
                     agentSettings.pass, serverClassId, agentSettings.isremote);
-      if (opcSession->connected == 1 && CreateGroup(agentSettings.group) == 0) tagsFileTime = 0;
+      if (opcSession->connected == 1 && CreateGroup(agentSettings.group) == 0) {
+        // The items are added to the new group before the lock is let go:
+        // until then the session would still read through the lost server's
+        // group, fail, and count the fresh connection as lost again.
+        tagsFileTime = 0;
+        tagsMissing = WatchTagsFile();
+      }
     }
   }
   // Shown without the session lock: the OPC worker and the sampler go on

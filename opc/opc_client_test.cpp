@@ -246,17 +246,18 @@ TEST_F(OpcClientTest, ANewSessionIsEmpty) {
 
 TEST_F(OpcClientTest, DiscoveryPicksTheLastCaseInsensitiveMatch) {
   Write("simulation.ini",
-        "[server]\nprogid=Talvero.Simulation.1\nothers=TALVERO.simulation.1|Older\n");
+        "[server]\nprogid=Talvero.Simulation.1\nothers="
+        "TALVERO.simulation.1|Older\n");
   opc::ClassId id{};
   testing::internal::CaptureStdout();
   EXPECT_EQ(DiscoverServer("", "", "", "", "talvero.SIMULATION.1", false, &id), 0);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(id, sim::kSimServerClassId);
   if (!out.empty()) {
-    EXPECT_NE(
-        out.find("\n1: ProgID = TALVERO.simulation.1 (Older)\n2: ProgID = Talvero.Simulation.1 "
-                 "(Talvero Simulation Server)"),
-        std::string::npos)
+    EXPECT_NE(out.find("\n1: ProgID = TALVERO.simulation.1 (Older)\n2: ProgID "
+                       "= Talvero.Simulation.1 "
+                       "(Talvero Simulation Server)"),
+              std::string::npos)
         << out;
   }
   EXPECT_EQ(DiscoverServer("", "", "", "", "Nothing.Here", false, &id), 8);
@@ -477,6 +478,33 @@ TEST_F(OpcClientTest, ReloadTagsReadsTheFileOrReportsItMissing) {
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(opcSession->items.size(), 1u);
   EXPECT_EQ(opcSession->handleByItemId["G.I.Text"], textHandle);
+}
+
+TEST_F(OpcClientTest, AReconnectionAddsTheItemsBeforeAnyReadCanSeeTheNewConnection) {
+  // A server that fails every read is noticed as lost ...
+  std::string simulation = kSessionSimulation;
+  Write("simulation.ini",
+        std::string(simulation).replace(simulation.find("fail="), 5, "fail=read"));
+  Write("tags.txt", "Small\nText\n");
+  agentSettings.autoitems = false;
+  agentSettings.group = "G";
+  serverClassId = sim::kSimServerClassId;
+  Connect({"Small", "Text"});
+  EXPECT_EQ(ReadAllItems(), "Read error");
+  ASSERT_EQ(opcSession->connected, 0);
+  // ... and its healthy successor is connected by one supervisor tick. The
+  // very next read (the sampler's, between two ticks) goes through the new
+  // group: were it still read through the lost server's group it would fail
+  // and count the fresh connection as lost, again and again.
+  Write("simulation.ini", simulation);
+  testing::internal::CaptureStdout();
+  SuperviseTick();
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(opcSession->connected, 1);
+  std::string values = ReadAllItems();
+  EXPECT_EQ(values.rfind(R"([{"i":"Small","v":"1",)", 0), 0u) << values;
+  EXPECT_EQ(opcSession->connected, 1);
+  EXPECT_EQ(opcSession->items.size(), 2u);
 }
 
 }  // namespace

@@ -171,11 +171,16 @@ class AgentProcess:
 
 
 class AgentTestCase(unittest.TestCase):
-    """Gives each test its own folders, cleaned up afterwards."""
+    """Gives each test its own folders, cleaned up afterwards. Under Wine each
+    folder also gets the simulation COM servers (the Linux build has its
+    simulation server in process), and the test ends with its Wine session."""
 
     def make_folder(self, **kwargs):
         folder = AgentFolder(**kwargs)
         self.addCleanup(folder.cleanup)
+        if IS_WINDOWS:
+            install_com_servers(folder)
+            self.addCleanup(end_wine_session)
         return folder
 
     def start_agent(self, **kwargs):
@@ -243,6 +248,18 @@ def install_com_servers(folder):
 def wine_prefix():
     """The prefix that scripts/wine-run uses for the agent."""
     return os.environ.get("WINEPREFIX", os.path.join(REPO, "build-win", "wineprefix"))
+
+
+def end_wine_session():
+    """Ends every process of the prefix's Wine session (agents, COM servers,
+    rpcss) and waits until they are gone. rpcss keeps the registration of a
+    server that was killed, so a later creation would fail; a new session
+    starts clean, and it starts by itself with the next Windows program."""
+    environment = dict(os.environ, WINEPREFIX=wine_prefix())
+    subprocess.run(["wineserver", "-k"], env=environment, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-w"], env=environment, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
 
 
 def wine_process_ids(*fragments, prefix=None):

@@ -3,16 +3,13 @@ import os
 import signal
 import unittest
 
-from harness import AgentTestCase, IS_WINDOWS, install_com_servers
+from harness import AgentTestCase, IS_WINDOWS
 
 
 class StartupTest(AgentTestCase):
 
     def test_banner_then_second_instance_then_sigterm(self):
-        folder = self.make_folder()
-        if IS_WINDOWS:
-            install_com_servers(folder)
-        agent = folder.start()
+        folder, agent = self.start_agent()
         text = agent.wait_for("Press Ctrl+C to exit from the system.")
         agent.wait_for("Successfully communicated to server!", timeout=60)
         self.assertIn("--------* TALVERO AGENT *--------", text)

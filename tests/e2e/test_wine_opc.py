@@ -11,31 +11,20 @@ from harness import AgentTestCase, IS_WINDOWS, wait_until
 @unittest.skipUnless(IS_WINDOWS, "the COM simulation servers exist in the Windows build only")
 class WineOpcTest(AgentTestCase):
 
-    def start_with_com(self, **kwargs):
-        folder = self.make_folder(**kwargs)
-        harness.install_com_servers(folder)
-        # A server launched for this folder must not outlive the test.
-        self.addCleanup(harness.end_wine_processes, os.path.basename(folder.root), "talvero-sim")
-        return folder, folder.start()
-
     def test_server_found_through_the_server_list_and_items_added(self):
-        folder, agent = self.start_with_com()
+        folder, agent = self.start_agent()
         text = agent.wait_for("Successfully communicated to server!", timeout=60)
         self.assertIn("\nOpc server found:", text)
         self.assertIn("ProgID = Talvero.Simulation.1 (Talvero Simulation Server)", text)
         self.assertIn("\nConnecting to opc server: localhost...", text)
 
-    @unittest.skip("known defect under Wine: the supervisor's first item add over COM does not "
-                   "always happen, and some items come back [NO]; under investigation")
     def test_items_added_over_com(self):
-        folder, agent = self.start_with_com()
+        folder, agent = self.start_agent()
         text = agent.wait_for("\n6:[OK] Serial", timeout=60)
         self.assertIn("\n1:[OK] Level", text)
 
-    @unittest.skip("passes alone, but ending rpcss leaves the prefix unable to launch the "
-                   "server for the next test; kept until the suite gets a prefix of its own")
     def test_killed_server_fails_the_read_and_a_relaunched_one_is_connected(self):
-        folder, agent = self.start_with_com(config={"ITEMS": {"cf": "1"}})
+        folder, agent = self.start_agent(config={"ITEMS": {"cf": "1"}})
         agent.wait_for("Items update completed!", timeout=60)
         mark = os.path.basename(folder.root)
         servers = wait_until(lambda: harness.wine_process_ids(mark, "talvero-sim-server.exe"),
@@ -53,10 +42,13 @@ class WineOpcTest(AgentTestCase):
         relaunched = wait_until(lambda: harness.wine_process_ids(mark, "talvero-sim-server.exe"),
                                 what="the relaunched simulation server")
         self.assertFalse(set(relaunched) & set(servers))
+        # ...and it gets the items again.
+        text = agent.wait_for("Items update completed!", count=2, timeout=60)
+        self.assertEqual(text.count("\n6:[OK] Serial"), 2)
 
     def test_remote_discovery_fails_with_the_system_text(self):
-        folder, agent = self.start_with_com(config={"SERVER": {"isremote": "1",
-                                                               "host": "127.0.0.1"}})
+        folder, agent = self.start_agent(config={"SERVER": {"isremote": "1",
+                                                            "host": "127.0.0.1"}})
         self.assertEqual(agent.wait_exit(60), 0)
         text = agent.text()
         self.assertIn("\nFinding opc server on 127.0.0.1 ...Error:", text)
