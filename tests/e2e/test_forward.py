@@ -28,7 +28,6 @@ def spool_order(name):
     return int(name[:-4])
 
 
-@unittest.skipIf(IS_WINDOWS, "not yet passing under Wine within these waits; the MSXML client has its own unit tests")
 class ForwardTest(AgentTestCase):
 
     def receiver(self, **kwargs):
@@ -112,8 +111,6 @@ class ForwardTest(AgentTestCase):
         self.assertTrue(first_line.startswith('{"i":"'), first_line)
 
     def test_non_ascii_values_arrive_in_utf8(self):
-        if IS_WINDOWS:
-            self.skipTest("the simulation file's code page differs under Wine")
         receiver = self.receiver()
         simulation = DEFAULT_SIMULATION.replace("static,pump one", "static,Pumpe \u00fc")
         folder, agent = self.start_sampling(receiver.url(), simulation=simulation)

@@ -10,7 +10,6 @@ from forward_receiver import Receiver
 KILLS = 8
 
 
-@unittest.skipIf(IS_WINDOWS, "not yet passing under Wine within these waits; the MSXML client has its own unit tests")
 class ForwardCrashTest(AgentTestCase):
 
     def test_kills_leave_no_partial_file_and_lose_no_spool_file(self):
