@@ -11,8 +11,8 @@ std::string RequestValue(const BridgeRequest& request, const std::string& key) {
   return found == request.end() ? std::string() : found->second;
 }
 
-RequestBridge::RequestBridge(BridgeOperations operations, int64_t timeoutMs)
-    : operations_(std::move(operations)), timeoutMs_(timeoutMs) {}
+RequestBridge::RequestBridge(BridgeOperations operations, int64_t timeoutMs, int64_t idleWaitMs)
+    : operations_(std::move(operations)), timeoutMs_(timeoutMs), idleWaitMs_(idleWaitMs) {}
 
 std::string RequestBridge::MakeRequestId() {
   // The suffix is drawn from a generator seeded with the calendar second, so
@@ -44,6 +44,7 @@ std::string RequestBridge::SubmitAndWait(BridgeRequest request) {
   std::unique_lock<std::mutex> guard(lock_);
   waitingIds_[id] = &answered;
   requestQueue_.push_back(request);
+  requestQueued_.notify_one();
   std::string answer;
   for (;;) {
     auto found = answerTable_.find(id);
@@ -68,7 +69,11 @@ void RequestBridge::OpcWorkerTick() {
   BridgeRequest request;
   bool taken = false;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
+    if (requestQueue_.empty() && idleWaitMs_ > 0) {
+      requestQueued_.wait_for(guard, std::chrono::milliseconds(idleWaitMs_),
+                              [this] { return !requestQueue_.empty(); });
+    }
     if (!requestQueue_.empty()) {
       request = std::move(requestQueue_.front());
       requestQueue_.pop_front();

@@ -37,10 +37,15 @@ struct BridgeOperations {
 BridgeOperations OpcBridgeOperations();
 
 constexpr int64_t kBridgeTimeoutMs = 10000;
+// How long a tick that finds the queue empty waits for a request before it
+// returns. The worker then wakes a few dozen times a second while idle, not
+// a thousand, and a request that arrives meanwhile is taken at once.
+constexpr int64_t kWorkerIdleWaitMs = 50;
 
 class RequestBridge {
  public:
-  explicit RequestBridge(BridgeOperations operations, int64_t timeoutMs = kBridgeTimeoutMs);
+  explicit RequestBridge(BridgeOperations operations, int64_t timeoutMs = kBridgeTimeoutMs,
+                         int64_t idleWaitMs = kWorkerIdleWaitMs);
   RequestBridge(const RequestBridge&) = delete;
   RequestBridge& operator=(const RequestBridge&) = delete;
 
@@ -49,8 +54,10 @@ class RequestBridge {
   // passed. Returns the answer or "TimeOut". Any thread.
   std::string SubmitAndWait(BridgeRequest request);
 
-  // Takes the oldest request off the queue, if any, and runs its operation on
-  // the calling thread. Called by the one OPC worker.
+  // Takes the oldest request off the queue and runs its operation on the
+  // calling thread. With the queue empty it waits up to the idle wait for a
+  // request to arrive (without holding any lock), and returns without work
+  // when none does. Called by the one OPC worker.
   void OpcWorkerTick();
 
   // A request id: NowMilliseconds followed by a number from 1000 to 10998,
@@ -65,12 +72,15 @@ class RequestBridge {
  private:
   const BridgeOperations operations_;
   const int64_t timeoutMs_;
+  const int64_t idleWaitMs_;
 
   // lock_ guards requestQueue_, answerTable_ and waitingIds_. It is never held
   // while an operation runs; a waiter sleeps on its own condition variable
   // with it released, so filing one answer wakes exactly one thread.
   std::mutex lock_;
   std::deque<BridgeRequest> requestQueue_;
+  // Signalled under lock_ when a request is queued; the idle worker sleeps on it.
+  std::condition_variable requestQueued_;
   std::map<std::string, std::string> answerTable_;
   // Ids whose waiter still waits, with the waiter's condition variable (null
   // between MakeRequestId and the wait). An answer for an id not in here has

@@ -130,6 +130,17 @@ TEST(RequestBridge, RequestsRunInArrivalOrderOnePerTick) {
   EXPECT_EQ(fake.calls, (std::vector<std::string>{"read(G,I,0)", "read(G,I,1)", "read(G,I,2)"}));
 }
 
+TEST(RequestBridge, IdleTickRunsARequestThatArrivesWhileItWaits) {
+  FakeOperations fake;
+  RequestBridge bridge(fake.Table(), 10000, 60000);
+  // One tick started on an empty queue, and no other: it must run the request.
+  std::thread tick([&bridge] { bridge.OpcWorkerTick(); });
+  EXPECT_EQ(bridge.SubmitAndWait(Request("30", "late")), "[]");
+  tick.join();
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"read(G,I,late)"}));
+  EXPECT_EQ(bridge.QueuedCount(), 0u);
+}
+
 TEST(RequestBridge, IdsAreUniqueWhileInUseAndWellFormed) {
   FakeOperations fake;
   RequestBridge bridge(fake.Table());
