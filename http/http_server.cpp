@@ -82,25 +82,64 @@ bool HttpServer::IsPeerAllowed(const std::string& peerAddress) const {
 
 HttpServer::~HttpServer() {
   std::unique_lock<std::mutex> hold(slotMutex_);
-  slotFreed_.wait(hold, [this] { return activeConnections_.load() == 0; });
+  destroying_ = true;
+  handoffReady_.notify_all();
+  slotFreed_.wait(hold, [this] { return activeConnections_.load() == 0 && threadCount_ == 0; });
 }
 
-void HttpServer::StartConnectionThread(platform::SocketHandle socket, int64_t acceptedAtMs) {
+int HttpServer::ConnectionThreads() {
+  std::lock_guard<std::mutex> guard(slotMutex_);
+  return threadCount_;
+}
+
+void HttpServer::HandOver(platform::SocketHandle socket, int64_t acceptedAtMs) {
   activeConnections_.fetch_add(1);
+  {
+    std::lock_guard<std::mutex> guard(slotMutex_);
+    if (idleThreads_ > 0) {
+      // Promised to one waiting thread, which takes it off handoffs_.
+      --idleThreads_;
+      handoffs_.push_back(Handoff{socket, acceptedAtMs});
+      handoffReady_.notify_one();
+      return;
+    }
+    ++threadCount_;
+  }
   try {
     std::thread([this, socket, acceptedAtMs] {
-      HandleConnection(this, socket, acceptedAtMs);
-      // Signalled under the lock: once a waiter holds the lock again, this
-      // thread no longer touches the server.
-      std::lock_guard<std::mutex> guard(slotMutex_);
-      activeConnections_.fetch_sub(1);
-      slotFreed_.notify_all();
+      ConnectionThread(Handoff{socket, acceptedAtMs});
     }).detach();
   } catch (...) {
     // No thread to be had: the connection is closed and the loop goes on.
-    activeConnections_.fetch_sub(1);
     platform::CloseSocket(socket);
+    std::lock_guard<std::mutex> guard(slotMutex_);
+    --threadCount_;
+    activeConnections_.fetch_sub(1);
+    slotFreed_.notify_all();
   }
+}
+
+void HttpServer::ConnectionThread(Handoff next) {
+  std::unique_lock<std::mutex> hold(slotMutex_, std::defer_lock);
+  for (;;) {
+    HandleConnection(this, next.socket, next.acceptedAtMs);
+    hold.lock();
+    activeConnections_.fetch_sub(1);
+    slotFreed_.notify_all();
+    ++idleThreads_;
+    handoffReady_.wait_for(hold, std::chrono::milliseconds(kConnectionThreadIdleMs),
+                           [this] { return !handoffs_.empty() || destroying_; });
+    if (handoffs_.empty()) break;
+    // HandOver already took this thread off idleThreads_.
+    next = handoffs_.front();
+    handoffs_.pop_front();
+    hold.unlock();
+  }
+  --idleThreads_;
+  --threadCount_;
+  // Signalled under the lock: once a waiter holds the lock again, this
+  // thread no longer touches the server.
+  slotFreed_.notify_all();
 }
 
 bool HttpServer::Serve(int port, bool loopbackOnly) {
@@ -159,7 +198,7 @@ bool HttpServer::Serve(int port, bool loopbackOnly) {
     for (std::size_t i = 0; i < waiting.size(); ++i) {
       const bool hasBytes = slotFree && i + 1 < ready.size() && ready[i + 1];
       if (hasBytes && activeConnections_.load() < kMaxConnectionThreads) {
-        StartConnectionThread(waiting[i].socket, waiting[i].acceptedAtMs);
+        HandOver(waiting[i].socket, waiting[i].acceptedAtMs);
       } else if (now - waiting[i].acceptedAtMs > kRequestLimitMs) {
         platform::CloseSocket(waiting[i].socket);
       } else {

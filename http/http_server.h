@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -17,6 +18,10 @@
 // At most this many connection threads run at once; further connections
 // wait, without a thread, until their bytes arrive and a thread is free.
 constexpr int kMaxConnectionThreads = 64;
+// A connection thread that has answered its connection waits this long for
+// the next one before it ends: starting a thread (and mapping its stack)
+// costs more than answering a request, so a busy server keeps its threads.
+constexpr int64_t kConnectionThreadIdleMs = 5000;
 // Admitted connections that have not sent anything yet; the oldest is closed
 // when more arrive.
 constexpr std::size_t kMaxWaitingConnections = 1024;
@@ -39,7 +44,8 @@ std::vector<AllowEntry> ParseAllowList(const std::string& allowList);
 class HttpServer {
  public:
   HttpServer(std::string versionText, std::string accessKey, std::string allowList);
-  // Waits for the connection threads to finish (the agent never destroys its server).
+  // Waits for the connection threads to finish their connections and end
+  // (the agent never destroys its server).
   ~HttpServer();
 
   // Binds, listens and runs the accept loop until RequestStop (never, in the
@@ -53,7 +59,10 @@ class HttpServer {
   void RequestStop() { stopRequested_.store(true); }
   // The port Serve listens on, 0 until it does. Any thread.
   int BoundPort() const { return boundPort_.load(); }
+  // Connections handed to a connection thread and not yet closed. Any thread.
   int ActiveConnections() const { return activeConnections_.load(); }
+  // Connection threads alive, busy or waiting for a connection. Any thread.
+  int ConnectionThreads();
 
   // Read-only after construction: connection threads read them without a lock.
   const std::string versionText;
@@ -65,16 +74,31 @@ class HttpServer {
   platform::SocketHandle listenSocket = platform::kInvalidSocket;
 
  private:
-  void StartConnectionThread(platform::SocketHandle socket, int64_t acceptedAtMs);
+  struct Handoff {
+    platform::SocketHandle socket;
+    int64_t acceptedAtMs;
+  };
+  // Gives the connection to a waiting connection thread, or to a new one.
+  void HandOver(platform::SocketHandle socket, int64_t acceptedAtMs);
+  // A connection thread: answers its first connection, then the ones handed
+  // to it while it waits, and ends after kConnectionThreadIdleMs without one.
+  void ConnectionThread(Handoff first);
 
   const std::vector<AllowEntry> allowEntries_;
   std::atomic<bool> stopRequested_{false};
   std::atomic<int> boundPort_{0};
   std::atomic<int> activeConnections_{0};
-  // slotMutex_ guards nothing but the wait for slotFreed_, signalled when a
-  // connection thread ends.
+  // slotMutex_ guards handoffs_, idleThreads_, threadCount_ and destroying_.
+  // slotFreed_ is signalled under it when a connection ends or a thread
+  // ends; handoffReady_ when a connection is queued for a waiting thread.
   std::mutex slotMutex_;
   std::condition_variable slotFreed_;
+  std::condition_variable handoffReady_;
+  std::deque<Handoff> handoffs_;
+  // Waiting threads not yet promised a connection from handoffs_.
+  int idleThreads_ = 0;
+  int threadCount_ = 0;
+  bool destroying_ = false;
 };
 
 // The listener thread's entry: returns 0 at once when the port is 0 or

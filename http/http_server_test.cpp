@@ -130,6 +130,20 @@ TEST_F(ServedTest, IdleConnectionsDoNotDelayARequest) {
   for (auto socket : idle) platform::CloseSocket(socket);
 }
 
+TEST_F(ServedTest, ConnectionThreadIsKeptForTheNextConnection) {
+  for (int n = 0; n < 5; ++n) {
+    EXPECT_EQ(Exchange("POST /?c=10 HTTP/1.0\r\n\r\n"),
+              std::string(kHead) + "23\r\n\r\n" + kOkBody);
+    // The answer is out before the thread lets go of its connection.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (server_->ActiveConnections() > 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(server_->ActiveConnections(), 0);
+    EXPECT_EQ(server_->ConnectionThreads(), 1) << "after connection " << n;
+  }
+}
+
 TEST(HttpServerBind, PortInUseIsReported) {
   std::string error;
   platform::SocketHandle holder = platform::OpenListener(0, 5, true, &error);
