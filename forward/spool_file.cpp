@@ -74,6 +74,16 @@ bool SpoolWriter::Write(const std::string& folder, const std::string& content, i
     const std::string target = prefix + std::to_string(number) + kSpoolExtension;
     if (platform::RenameNoReplace(temporary, target)) {
       lastNumber_ = number;
+      // Until the folder is on the disk a power cut can still take the new
+      // name back, and the next start would remove the sample as a
+      // temporary. When the flush fails the file goes and the write fails
+      // like any other, so the caller can keep the sample without it being
+      // sent twice.
+      if (!platform::FlushDirectory(folder)) {
+        platform::DeleteFileAt(target);
+        *error = "cannot flush " + folder;
+        return false;
+      }
       *path = target;
       return true;
     }

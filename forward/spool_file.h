@@ -4,7 +4,8 @@
 // records of one sample. It is written under a temporary name that ends in
 // ".writing" (which the uploader never takes), forced to the disk and only
 // then renamed, so a crash leaves either the complete file or a temporary that
-// the next start removes, never a partial ".txt".
+// the next start removes, never a partial ".txt". The folder is flushed after
+// the rename, so a power cut cannot undo a rename that was reported done.
 //
 // The functions keep no state of their own and are safe from any thread; a
 // SpoolWriter is used by one thread (the sampler) at a time.
@@ -38,8 +39,9 @@ int RemoveSpoolTemporaries(const std::string& folder);
 class SpoolWriter {
  public:
   // Writes content as a new spool file in folder named after nowMs. On
-  // success sets *path to the final path. On failure leaves no file behind,
-  // sets *error to a short reason and returns false.
+  // success sets *path to the final path. On failure (the folder's flush
+  // included) leaves no file behind, sets *error to a short reason and
+  // returns false.
   bool Write(const std::string& folder, const std::string& content, int64_t nowMs,
              std::string* path, std::string* error);
 

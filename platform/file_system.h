@@ -34,6 +34,13 @@ bool WriteNewFileDurably(const std::string& path, const std::string& content);
 // Renames from to to, failing when to already exists.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 
+// Forces the entries of folder (names created, renamed or removed in it) to
+// the disk, so that a finished RenameNoReplace into it survives a power cut.
+// POSIX flushes the folder itself; on Windows RenameNoReplace already writes
+// through and there is nothing left to do. False when the folder cannot be
+// opened or flushed.
+bool FlushDirectory(const std::string& folder);
+
 // Replaces to with a copy of from.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 

@@ -84,6 +84,16 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool FlushDirectory(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // A file system that cannot flush a folder at all answers EINVAL: it has
+  // nothing more to wait for, so that counts as done.
+  const bool ok = fsync(fd) == 0 || errno == EINVAL;
+  close(fd);
+  return ok;
+}
+
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
   std::string content;
   if (!ReadWholeFile(from, &content)) return false;

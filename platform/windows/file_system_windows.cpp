@@ -67,7 +67,14 @@ bool WriteNewFileDurably(const std::string& path, const std::string& content) {
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when to exists; write
+  // through returns only once the new name is on the disk.
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool FlushDirectory(const std::string& folder) {
+  // RenameNoReplace has written the folder's change through already.
+  return IsDirectory(folder);
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {

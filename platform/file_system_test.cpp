@@ -1,0 +1,60 @@
+// The file functions that the spool relies on for surviving a power cut, run
+// against the platform implementation of each build.
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> counter{0};
+    folder_ = std::filesystem::temp_directory_path() /
+              ("talvero-file-system-" + std::to_string(counter++) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  std::string folder() const { return folder_.string(); }
+  std::string file(const std::string& name) const { return (folder_ / name).string(); }
+
+ private:
+  std::filesystem::path folder_;
+};
+
+TEST_F(FileSystemTest, RenamedFileIsCompleteUnderItsNameAfterTheFolderFlush) {
+  ASSERT_TRUE(
+      platform::WriteNewFileDurably(file("1.writing"), "{\"i\":\"A\",\"v\":\"1\",\"t\":5}"));
+  ASSERT_TRUE(platform::RenameNoReplace(file("1.writing"), file("1.txt")));
+  EXPECT_TRUE(platform::FlushDirectory(folder()));
+  std::string content;
+  ASSERT_TRUE(platform::ReadWholeFile(file("1.txt"), &content));
+  EXPECT_EQ(content, "{\"i\":\"A\",\"v\":\"1\",\"t\":5}");
+  EXPECT_FALSE(platform::PathExists(file("1.writing")));
+}
+
+TEST_F(FileSystemTest, FlushFailsForAMissingFolderAndForAFile) {
+  EXPECT_FALSE(platform::FlushDirectory(file("gone")));
+  ASSERT_TRUE(platform::WriteNewFileDurably(file("plain.txt"), "x"));
+  EXPECT_FALSE(platform::FlushDirectory(file("plain.txt")));
+}
+
+TEST_F(FileSystemTest, RenameNeverReplacesAnExistingName) {
+  ASSERT_TRUE(platform::WriteNewFileDurably(file("new.writing"), "new"));
+  ASSERT_TRUE(platform::WriteNewFileDurably(file("taken.txt"), "old"));
+  EXPECT_FALSE(platform::RenameNoReplace(file("new.writing"), file("taken.txt")));
+  std::string content;
+  ASSERT_TRUE(platform::ReadWholeFile(file("taken.txt"), &content));
+  EXPECT_EQ(content, "old");
+}
+
+}  // namespace
