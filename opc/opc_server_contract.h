@@ -20,6 +20,10 @@
 struct OpcContractAdapter {
   std::string name;
   std::function<std::unique_ptr<opc::OpcConnector>(const std::string& baseDirectory)> make;
+  // True when the server list is the simulation's own, which lists the
+  // file's other servers and honours its list and enumeration faults; a
+  // system server list lists what the registry holds.
+  bool simulatedServerList = true;
 };
 
 inline std::ostream& operator<<(std::ostream& out, const OpcContractAdapter& adapter) {
