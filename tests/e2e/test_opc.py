@@ -84,7 +84,6 @@ class DiscoveryTest(AgentTestCase):
         agent.wait_for("\n6:[OK] Serial")
 
 
-@LINUX_ONLY
 class ItemSetTest(AgentTestCase):
 
     def test_items_added_one_tick_later_with_ok_and_no_lines(self):
@@ -137,7 +136,6 @@ class ItemSetTest(AgentTestCase):
                         text)
 
 
-@LINUX_ONLY
 class ConnectionTest(AgentTestCase):
 
     def test_failed_connection_retries_each_second_and_recovers(self):
