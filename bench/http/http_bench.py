@@ -7,8 +7,10 @@ Environment (defaults in brackets):
   LEVEL_SECONDS [3]    measured seconds per concurrency level
   IDLE_SECONDS [10]    idle window for the agent's own CPU use
   RSS_REQUESTS [100000] requests between the two memory readings
+  IDLE_CONNECTIONS [500] silent connections held open beside ordinary requests
 """
 import os
+import socket
 import subprocess
 import sys
 import time
@@ -21,6 +23,7 @@ harness.AGENT = agent_path
 SECONDS = float(os.environ.get("LEVEL_SECONDS", "3"))
 IDLE_SECONDS = float(os.environ.get("IDLE_SECONDS", "10"))
 RSS_REQUESTS = int(os.environ.get("RSS_REQUESTS", "100000"))
+IDLE_CONNECTIONS = int(os.environ.get("IDLE_CONNECTIONS", "500"))
 CONCURRENCY = (1, 8, 64)
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -169,6 +172,22 @@ try:
           % (rss_before, rss_after, growth))
     summary.append(("VmRSS growth < 1 MiB over %d requests: %+d KiB" % (RSS_REQUESTS, growth),
                     growth < 1024))
+
+    # A flood of connections that never send a byte, then ordinary requests
+    # beside them: the idle ones must not hold the answer back.
+    idle_connections = []
+    for _ in range(IDLE_CONNECTIONS):
+        idle_connections.append(socket.create_connection(("127.0.0.1", port), timeout=5))
+    beside = run_load(port, 1, QUERY_A, requests=20)
+    for connection in idle_connections:
+        connection.close()
+    print()
+    print("%d idle connections open: 20 requests (c=10) one after another, p50 %.3f ms, "
+          "max %.3f ms, %d errors" % (IDLE_CONNECTIONS, beside["p50_ms"], beside["max_ms"],
+                                      beside["errors"]))
+    summary.append(("%d idle connections delay a request < 100 ms: max %.3f ms"
+                    % (IDLE_CONNECTIONS, beside["max_ms"]),
+                    beside["max_ms"] < 100 and not beside["errors"]))
 finally:
     folder.cleanup()
 
