@@ -11,19 +11,23 @@
 
 namespace {
 
-// The COM connector inside the calling thread's own hold of the
-// multithreaded apartment, entered for as long as the connector lives.
+// The COM connector with the calling thread in a COM apartment for as long
+// as the connector lives: the multithreaded one, as in the agent, unless an
+// earlier test of this process left the thread in a single-threaded one
+// (the HTTP client keeps its thread's), whose proxies serve as well.
 class ApartmentConnector : public opc::OpcConnector {
  public:
   explicit ApartmentConnector(const std::string& baseDirectory)
-      : entered_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))),
+      : apartment_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)),
         installed_(simcomtest::InstallSimulationServers(baseDirectory)),
         connector_(opc::CreatePlatformConnector(baseDirectory)) {}
   ~ApartmentConnector() override {
     connector_.reset();
-    if (entered_) CoUninitialize();
+    if (SUCCEEDED(apartment_)) CoUninitialize();
   }
-  bool ready() const { return entered_ && installed_; }
+  bool ready() const {
+    return (SUCCEEDED(apartment_) || apartment_ == RPC_E_CHANGED_MODE) && installed_;
+  }
 
   opc::Result CreateServerList(const opc::CreationTarget& target,
                                std::shared_ptr<opc::OpcServerList>* list) override {
@@ -38,7 +42,7 @@ class ApartmentConnector : public opc::OpcConnector {
   }
 
  private:
-  bool entered_;
+  HRESULT apartment_;
   bool installed_;
   std::unique_ptr<opc::OpcConnector> connector_;
 };
