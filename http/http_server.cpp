@@ -50,7 +50,8 @@ std::vector<AllowEntry> ParseAllowList(const std::string& allowList) {
     if (slash != std::string::npos) {
       addressText = entry.substr(0, slash);
       const std::string bits = entry.substr(slash + 1);
-      if (bits.empty() || bits.size() > 2 || bits.find_first_not_of("0123456789") != std::string::npos) {
+      if (bits.empty() || bits.size() > 2 ||
+          bits.find_first_not_of("0123456789") != std::string::npos) {
         continue;
       }
       parsed.prefixBits = std::atoi(bits.c_str());
@@ -66,7 +67,8 @@ HttpServer::HttpServer(std::string versionText, std::string accessKey, std::stri
     : versionText(std::move(versionText)),
       accessKey(std::move(accessKey)),
       allowList(std::move(allowList)),
-      submit([](BridgeRequest request) { return ProcessBridge().SubmitAndWait(std::move(request)); }),
+      submit(
+          [](BridgeRequest request) { return ProcessBridge().SubmitAndWait(std::move(request)); }),
       allowEntries_(ParseAllowList(this->allowList)) {}
 
 bool HttpServer::IsPeerAllowed(const std::string& peerAddress) const {
@@ -166,6 +168,8 @@ bool HttpServer::Serve(int port, bool loopbackOnly) {
   std::vector<Waiting> waiting;
   std::vector<platform::SocketHandle> watched;
   std::vector<bool> ready;
+  std::vector<platform::SocketHandle> listenOnly;
+  std::vector<bool> listenReady;
   while (!stopRequested_.load()) {
     const bool slotFree = activeConnections_.load() < kMaxConnectionThreads;
     watched.assign(1, listenSocket);
@@ -176,21 +180,27 @@ bool HttpServer::Serve(int port, bool loopbackOnly) {
       ready.assign(watched.size(), false);
     }
     const int64_t now = SteadyMilliseconds();
-    if (ready[0]) {
+    // Take every connection the backlog already holds (up to a bound), so a
+    // burst of connects costs one wait over the waiting sockets, not one
+    // wait each: a flood of silent peers must not hold back a real request.
+    for (int taken = 0; ready[0] && taken < kMaxAcceptsPerWait; ++taken) {
+      if (taken > 0) {
+        listenOnly.assign(1, listenSocket);
+        if (platform::WaitReadable(listenOnly, 0, &listenReady) <= 0 || !listenReady[0]) break;
+      }
       std::string peer;
       platform::SocketHandle accepted = platform::AcceptConnection(listenSocket, &peer);
-      if (accepted != platform::kInvalidSocket) {
-        if (!IsPeerAllowed(peer)) {
-          platform::CloseSocket(accepted);
-        } else {
-          if (waiting.size() >= kMaxWaitingConnections) {
-            platform::CloseSocket(waiting.front().socket);
-            waiting.erase(waiting.begin());
-            if (ready.size() > 1) ready.erase(ready.begin() + 1);
-          }
-          waiting.push_back(Waiting{accepted, now});
-        }
+      if (accepted == platform::kInvalidSocket) break;
+      if (!IsPeerAllowed(peer)) {
+        platform::CloseSocket(accepted);
+        continue;
       }
+      if (waiting.size() >= kMaxWaitingConnections) {
+        platform::CloseSocket(waiting.front().socket);
+        waiting.erase(waiting.begin());
+        if (ready.size() > 1) ready.erase(ready.begin() + 1);
+      }
+      waiting.push_back(Waiting{accepted, now});
     }
     // Hand over the connections whose bytes have arrived, oldest first.
     std::vector<Waiting> still;
@@ -208,9 +218,8 @@ bool HttpServer::Serve(int port, bool loopbackOnly) {
     waiting.swap(still);
     if (!slotFree) {
       std::unique_lock<std::mutex> guard(slotMutex_);
-      slotFreed_.wait_for(guard, std::chrono::milliseconds(20), [this] {
-        return activeConnections_.load() < kMaxConnectionThreads;
-      });
+      slotFreed_.wait_for(guard, std::chrono::milliseconds(20),
+                          [this] { return activeConnections_.load() < kMaxConnectionThreads; });
     }
   }
   for (const Waiting& entry : waiting) platform::CloseSocket(entry.socket);

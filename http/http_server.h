@@ -25,6 +25,8 @@ constexpr int64_t kConnectionThreadIdleMs = 5000;
 // Admitted connections that have not sent anything yet; the oldest is closed
 // when more arrive.
 constexpr std::size_t kMaxWaitingConnections = 1024;
+// Connections taken off the listen backlog between two waits on the sockets.
+constexpr int kMaxAcceptsPerWait = 256;
 // Pending connections the system may hold before the listener accepts them.
 constexpr int kListenBacklog = 128;
 
