@@ -28,6 +28,11 @@ def spool_order(name):
     return int(name[:-4])
 
 
+# Longer than one post's own time limit (60 s): a post that stalls under Wine
+# holds its tick that long before the uploader goes on.
+POST_WAIT = 90
+
+
 class ForwardTest(AgentTestCase):
 
     def receiver(self, **kwargs):
@@ -69,11 +74,11 @@ class ForwardTest(AgentTestCase):
         receiver = self.receiver()
         receiver.set_mode("500")
         folder, agent = self.start_sampling(receiver.url())
-        wait_until(lambda: len(receiver.bodies("500")) >= 2, 40, what="posts answered 500")
+        wait_until(lambda: len(receiver.bodies("500")) >= 2, POST_WAIT, what="posts answered 500")
         receiver.set_mode("ok")  # 200 but not exactly OK
-        wait_until(lambda: len(receiver.bodies("ok")) >= 2, 40, what="posts answered ok")
+        wait_until(lambda: len(receiver.bodies("ok")) >= 2, POST_WAIT, what="posts answered ok")
         receiver.set_mode("reset")
-        wait_until(lambda: len(receiver.bodies("reset")) >= 1, 40, what="a reset post")
+        wait_until(lambda: len(receiver.bodies("reset")) >= 1, POST_WAIT, what="a reset post")
         # No file was accepted yet: the first sample is still there.
         first = min(receiver.bodies("500")[:1])
         self.assertIn(first, [b"[" + c + b"]" for c in spool_files(folder).values()])
@@ -81,12 +86,12 @@ class ForwardTest(AgentTestCase):
         # The receiver goes down; samples accumulate.
         port = receiver.port
         receiver.stop()
-        wait_until(lambda: len(spool_files(folder)) >= 5, 40, what="a backlog of five files")
+        wait_until(lambda: len(spool_files(folder)) >= 5, POST_WAIT, what="a backlog of five files")
         backlog = spool_files(folder)
         ordered = [b"[" + backlog[n] + b"]" for n in sorted(backlog, key=spool_order)]
 
         back = self.receiver(port=port)
-        wait_until(lambda: set(ordered) <= set(back.bodies("OK")), 40, what="the whole backlog")
+        wait_until(lambda: set(ordered) <= set(back.bodies("OK")), POST_WAIT, what="the whole backlog")
         received = [b for b in back.bodies("OK") if b in set(ordered)]
         self.assertEqual(received[:len(ordered)], ordered, "oldest first and complete")
         self.assert_json_arrays(back.bodies())
