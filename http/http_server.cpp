@@ -168,7 +168,7 @@ bool HttpServer::Serve(int port, bool loopbackOnly) {
   std::vector<Waiting> waiting;
   std::vector<platform::SocketHandle> watched;
   std::vector<bool> ready;
-  std::vector<platform::SocketHandle> listenOnly;
+  const std::vector<platform::SocketHandle> listenOnly(1, listenSocket);
   std::vector<bool> listenReady;
   while (!stopRequested_.load()) {
     const bool slotFree = activeConnections_.load() < kMaxConnectionThreads;
@@ -184,9 +184,9 @@ bool HttpServer::Serve(int port, bool loopbackOnly) {
     // burst of connects costs one wait over the waiting sockets, not one
     // wait each: a flood of silent peers must not hold back a real request.
     for (int taken = 0; ready[0] && taken < kMaxAcceptsPerWait; ++taken) {
-      if (taken > 0) {
-        listenOnly.assign(1, listenSocket);
-        if (platform::WaitReadable(listenOnly, 0, &listenReady) <= 0 || !listenReady[0]) break;
+      if (taken > 0 &&
+          (platform::WaitReadable(listenOnly, 0, &listenReady) <= 0 || !listenReady[0])) {
+        break;
       }
       std::string peer;
       platform::SocketHandle accepted = platform::AcceptConnection(listenSocket, &peer);

@@ -3,8 +3,9 @@
 // the project's proxy/stub. Among other things this proves that the [out]
 // strings of GetClassDetails and GetItemID arrive, which widl 7/8 proxies
 // lose without the build's correction.
-#include <objbase.h>
 #include <windows.h>
+// After <windows.h>, which it relies on.
+#include <objbase.h>
 
 #include "opc/opc_server_contract.h"
 #include "platform/windows/sim_com_install.h"

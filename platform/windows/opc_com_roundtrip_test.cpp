@@ -3,15 +3,16 @@
 // copied into a fresh folder with a simulation.ini of the test's own and
 // registered in the current prefix. GetErrorString's [out] string arrives,
 // which widl 7/8 proxies lose without the build's correction.
-#include <gtest/gtest.h>
-#include <objbase.h>
 #include <windows.h>
+// After <windows.h>, which it relies on.
+#include <objbase.h>
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "opc/opc_server.h"
 #include "opcda.h"
@@ -22,10 +23,7 @@
 namespace {
 
 const char kSimulation[] =
-    "[server]\nprogid=Talvero.Simulation.1\nname=Talvero Simulation Server\n\n"
-    "[items]\nChannel1.Device1.Level=VT_R8,static,12.5\n"
-    "Channel1.Device1.Name=VT_BSTR,static,pump one\n"
-    "Channel1.Device1.Count=VT_I4,static,7\n";
+    "[server]\nprogid=Talvero.Simulation.1\nname=Talvero Simulation Server\n";
 
 class ComRoundTripTest : public testing::Test {
  protected:

@@ -100,8 +100,8 @@ class AgentFolder:
     def path(self, *parts):
         return os.path.join(self.data, *parts)
 
-    def write(self, name, text, mode="w", encoding="utf-8"):
-        with open(self.path(name), mode, newline="", encoding=encoding) as handle:
+    def write(self, name, text, mode="w"):
+        with open(self.path(name), mode, newline="", encoding="utf-8") as handle:
             handle.write(text)
 
     def read(self, name):
