@@ -53,14 +53,15 @@ def free_port():
 
 
 def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
-    """Polls predicate until it is true; fails the test after timeout seconds."""
+    """Polls predicate until it is true; fails the test after timeout seconds,
+    naming what it waited for (a text, or a function giving it at that time)."""
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()
         if value:
             return value
         if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
+            raise AssertionError("timed out waiting for " + (what() if callable(what) else what))
         time.sleep(interval)
 
 
@@ -152,7 +153,9 @@ class AgentProcess:
                 raise AssertionError("agent ended (code %s) before printing %r; output:\n%s"
                                      % (self.popen.returncode, fragment, self.text()))
             return self.text().count(fragment) >= count
-        wait_until(seen, timeout, what=repr(fragment) + " in output:\n" + self.text())
+        # The output is shown as it is when the wait gives up, not as it was
+        # when the wait began.
+        wait_until(seen, timeout, what=lambda: repr(fragment) + " in output:\n" + self.text())
         return self.text()
 
     def wait_exit(self, timeout=20.0):

@@ -27,7 +27,7 @@ class TerminalConsoleTest(AgentTestCase):
 
     def wait_for_question(self, agent, count):
         wait_until(lambda: agent.error_text().count(QUESTION) >= count, 20,
-                   what="question %d in:\n%s" % (count, agent.error_text()))
+                   what=lambda: "question %d in:\n%s" % (count, agent.error_text()))
 
     def test_sigint_asks_and_only_yes_ends(self):
         folder, agent, master = self.start_on_terminal()
