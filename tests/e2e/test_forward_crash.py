@@ -4,7 +4,7 @@ import os
 import random
 import unittest
 
-from harness import AgentTestCase, IS_WINDOWS, wait_until
+from harness import AgentTestCase, wait_until
 from forward_receiver import Receiver
 
 KILLS = 8
@@ -52,12 +52,21 @@ class ForwardCrashTest(AgentTestCase):
                 records = json.loads(b"[" + content + b"]")  # a partial file would not parse
                 self.assertTrue(records, name)
 
-            # After the restart every file that existed at the kill is delivered.
+            # After the restart every file that existed at the kill is delivered
+            # again, even one the receiver took just before the kill.
             receiver.set_mode("OK")
+            restarted_at = len(receiver.snapshot())
             agent = folder.start()
             wanted = {b"[" + c + b"]" for c in left.values()}
-            wait_until(lambda: wanted <= set(receiver.bodies("OK")), 60,
+
+            def delivered_since_restart():
+                posts = receiver.snapshot()[restarted_at:]
+                bodies = {p["body"] for p in posts if p["answer"] == "OK"}
+                return bool(posts) and wanted <= bodies
+
+            wait_until(delivered_since_restart, 60,
                        what="delivery of %d files left at kill %d" % (len(wanted), round_number))
+            agent.wait_for("Press Ctrl+C to exit from the system.")  # printed after the clean-up
             for name, left_at_kill in temporaries:
                 # The restarted agent may write a temporary of the same name
                 # (back-to-back samples take names ahead of the clock), but
