@@ -119,13 +119,20 @@ class Ports(harness.AgentTestCase):
 class Operations(HttpTestCase):
     def test_read_write_and_browse(self):
         port, _ = self.serve_with_items()
-        read = json.loads(body_of(self.post(port, "?c=30&group=Channel1&item=Device1&tags=Serial,Name")))
-        self.assertEqual(read["code"], 200, read)
-        self.assertIsInstance(read["data"], list)
+        def read(tags):
+            answer = json.loads(body_of(self.post(port, "?c=30&group=Channel1&item=Device1&tags=" + tags)))
+            self.assertEqual(answer["code"], 200, answer)
+            return {record["i"]: record["v"] for record in answer["data"]}
+
+        self.assertEqual(read("Serial,Name,Setpoint"),
+                         {"Serial": "1234", "Name": "pump one", "Setpoint": "2.500000"})
         write = json.loads(body_of(self.post(port, body=b"c=40&group=Channel1&item=Device1&tagkvs=Setpoint:7.5")))
         self.assertEqual(write, {"code": 200, "data": "ok"})
+        self.assertEqual(read("Setpoint"), {"Setpoint": "7.500000"})
         listed = json.loads(body_of(self.post(port, "?c=50&group=Channel1&item=Device1&filters=Le")))
         self.assertEqual(listed["code"], 200, listed)
+        self.assertIn("Level", json.dumps(listed["data"]))
+        self.assertNotIn("Setpoint", json.dumps(listed["data"]))
 
     def test_query_beats_body(self):
         port, _ = self.serve_with_items()
