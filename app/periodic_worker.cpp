@@ -1,10 +1,9 @@
 #include "app/periodic_worker.h"
 
 #include <limits>
-#include <system_error>
-#include <thread>
 
 #include "platform/clock.h"
+#include "platform/thread.h"
 
 struct PeriodicWorker::ThreadRecord {
   PeriodicWorker* worker;
@@ -18,9 +17,7 @@ bool PeriodicWorker::Start(int32_t intervalMs, WorkerTask task) {
   bool expected = true;
   if (!stopped_.compare_exchange_strong(expected, false)) return false;
   auto* record = new ThreadRecord{this, intervalMs, std::move(task)};
-  try {
-    std::thread(&PeriodicWorker::Run, record).detach();
-  } catch (const std::system_error&) {
+  if (!platform::StartDetachedThread([record] { Run(record); })) {
     delete record;
     stopped_.store(true);
     return false;

@@ -1,7 +1,5 @@
 #include "app/startup.h"
 
-#include <thread>
-
 #include "app/connection_stage.h"
 #include "app/console_output.h"
 #include "app/console_window.h"
@@ -21,6 +19,7 @@
 #include "platform/main_loop.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -35,8 +34,7 @@ struct AgentWorkers {
 
 void PrintBanner(int64_t startMilliseconds) {
   PrintText(std::string("--------* ") + kAgentTitle + " *--------\n" +
-            "Talvero OPC DA client agent, (c) Talvero " +
-            FormatLocalTime(startMilliseconds, "%Y"));
+            "Talvero OPC DA client agent, (c) Talvero " + FormatLocalTime(startMilliseconds, "%Y"));
   PrintText("\nPress Ctrl+C to exit from the system.\n");
 }
 
@@ -106,7 +104,9 @@ int RunAgent() {
   if (!RunConnectionStage(&groupReady)) return 0;
 
   if (groupReady) {
-    std::thread(StartHttpServer).detach();
+    if (!platform::StartDetachedThread(StartHttpServer)) {
+      PrintErrorLine("\nFailed to start http server!", false);
+    }
     workers.sampler.Start(agentSettings.sampleIntervalMs, SampleTick);
     workers.uploader.Start(agentSettings.sampleIntervalMs, UploadTick);
     // The serving threads of a connected agent: HTTP listener, sampler, uploader.
@@ -117,7 +117,8 @@ int RunAgent() {
   workers.supervisor.Start(1000, SuperviseTick);
 
   // The console, the hidden window and the tray.
-  if (!platform::PrepareAgentConsole()) platform::ConsoleWriteError("Could not set control handler");
+  if (!platform::PrepareAgentConsole())
+    platform::ConsoleWriteError("Could not set control handler");
   platform::CreateAgentWindow(kAgentTitle);
   platform::InstallCloseClickHook();
 

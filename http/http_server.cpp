@@ -1,7 +1,6 @@
 #include "http/http_server.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "app/console_output.h"
 #include "app/settings.h"
@@ -9,6 +8,7 @@
 #include "common/text_helpers.h"
 #include "http/request_reader.h"
 #include "http/router.h"
+#include "platform/thread.h"
 
 bool ParseIpv4(const std::string& text, uint32_t* address) {
   uint32_t value = 0;
@@ -107,11 +107,9 @@ void HttpServer::HandOver(platform::SocketHandle socket, int64_t acceptedAtMs) {
     }
     ++threadCount_;
   }
-  try {
-    std::thread([this, socket, acceptedAtMs] {
-      ConnectionThread(Handoff{socket, acceptedAtMs});
-    }).detach();
-  } catch (...) {
+  if (!platform::StartDetachedThread([this, socket, acceptedAtMs] {
+        ConnectionThread(Handoff{socket, acceptedAtMs});
+      })) {
     // No thread to be had: the connection is closed and the loop goes on.
     platform::CloseSocket(socket);
     std::lock_guard<std::mutex> guard(slotMutex_);
