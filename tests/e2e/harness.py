@@ -52,16 +52,24 @@ def free_port():
         return s.getsockname()[1]
 
 
+# The agents started and not yet killed; a failed wait shows their consoles.
+RUNNING_AGENTS = []
+
+
 def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
     """Polls predicate until it is true; fails the test after timeout seconds,
-    naming what it waited for (a text, or a function giving it at that time)."""
+    naming what it waited for (a text, or a function giving it at that time)
+    and showing the end of every running agent's console."""
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()
         if value:
             return value
         if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + (what() if callable(what) else what))
+            message = "timed out waiting for " + (what() if callable(what) else what)
+            for agent in RUNNING_AGENTS:
+                message += "\n--- console of agent %d (end):\n%s" % (agent.pid, agent.text()[-3000:])
+            raise AssertionError(message)
         time.sleep(interval)
 
 
@@ -137,6 +145,7 @@ class AgentProcess:
         self.popen = subprocess.Popen(command, cwd=folder.root, stdout=self.output,
                                       stderr=self.errors, stdin=stdin, env=full_env)
         self.pid = self.popen.pid
+        RUNNING_AGENTS.append(self)
 
     def text(self):
         with open(self.output_path, "rb") as handle:
@@ -166,6 +175,8 @@ class AgentProcess:
             os.kill(self.pid, number)
 
     def kill(self):
+        if self in RUNNING_AGENTS:
+            RUNNING_AGENTS.remove(self)
         if self.popen.poll() is None:
             os.kill(self.pid, signal.SIGKILL)
             self.popen.wait(timeout=20)
