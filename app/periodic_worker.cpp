@@ -30,7 +30,12 @@ void PeriodicWorker::RequestStop() {
 }
 
 void PeriodicWorker::Stop() {
-  if (stopped_.load()) return;
+  {
+    // Looked at under the lock: a thread that has just set stopped_ may
+    // still be signalling ended_, and the worker must outlive that.
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (stopped_.load()) return;
+  }
   bool expected = false;
   if (!stopWaiting_.compare_exchange_strong(expected, true)) return;
   stopRequested_.store(true);
