@@ -7,15 +7,15 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace simcomtest {
 
 // The folder of the running test executable, where the build put the
 // simulation servers and the proxy/stub DLL.
 inline std::string ThisFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text = path;
-  return text.substr(0, text.find_last_of("\\/"));
+  const std::string path = platform::ModulePath();
+  return path.substr(0, path.find_last_of("\\/"));
 }
 
 // Runs a command line and waits up to a minute; its exit code, or the

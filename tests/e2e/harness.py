@@ -163,9 +163,8 @@ class AgentProcess:
                 raise AssertionError("agent ended (code %s) before printing %r; output:\n%s"
                                      % (self.popen.returncode, fragment, self.text()))
             return self.text().count(fragment) >= count
-        # The output is shown as it is when the wait gives up, not as it was
-        # when the wait began.
-        wait_until(seen, timeout, what=lambda: repr(fragment) + " in output:\n" + self.text())
+        # A wait that gives up shows this agent's console as it is then.
+        wait_until(seen, timeout, what=repr(fragment) + " in the output")
         return self.text()
 
     def wait_exit(self, timeout=20.0):

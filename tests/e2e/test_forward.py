@@ -28,8 +28,8 @@ def spool_order(name):
     return int(name[:-4])
 
 
-# Longer than one post's own time limit (60 s): a post that stalls under Wine
-# holds its tick that long before the uploader goes on.
+# Longer than one post's own time limit (60 s), so that one post left
+# without an answer holds its tick no longer than the wait.
 POST_WAIT = 90
 
 
