@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/console_output.h"
+#include "common/console_output.h"
 #include "app/settings.h"
 #include "opc/opc_client.h"
 #include "opc/opc_session.h"

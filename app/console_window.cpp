@@ -1,6 +1,6 @@
 #include "app/console_window.h"
 
-#include "app/console_output.h"
+#include "common/console_output.h"
 #include "common/process_paths.h"
 #include "common/text_helpers.h"
 #include "platform/agent_window.h"

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "app/connection_stage.h"
-#include "app/console_output.h"
+#include "common/console_output.h"
 #include "app/console_window.h"
 #include "app/periodic_worker.h"
 #include "app/settings.h"

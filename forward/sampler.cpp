@@ -3,7 +3,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/console_output.h"
+#include "common/console_output.h"
 #include "platform/file_system.h"
 
 void SampleTickWith(const SamplerContext& context, SamplerState* state) {

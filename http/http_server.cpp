@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/console_output.h"
+#include "common/console_output.h"
 #include "app/settings.h"
 #include "common/process_paths.h"
 #include "common/text_helpers.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/console_output.h"
+#include "common/console_output.h"
 #include "app/settings.h"
 #include "common/process_paths.h"
 #include "opc/opc_session.h"

@@ -1,12 +1,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
+#include "platform/env.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -134,6 +137,26 @@ bool LastWriteTime(const std::string& path, int64_t* time) {
   if (stat(path.c_str(), &info) != 0) return false;
   *time = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
   return true;
+}
+
+bool QueryVolumeSpace(const std::string& folder, uint64_t* freeBytes, uint64_t* totalBytes) {
+  struct statvfs info;
+  int result;
+  do {
+    result = statvfs(folder.c_str(), &info);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return false;
+  *freeBytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  *totalBytes = static_cast<uint64_t>(info.f_blocks) * info.f_frsize;
+  return true;
+}
+
+std::string LastSystemErrorText() {
+  int error = errno;
+  if (error == 0) return "unknown error";
+  char buffer[256];
+  // The GNU strerror_r returns the text, which may or may not be in buffer.
+  return strerror_r(error, buffer, sizeof buffer);
 }
 
 }  // namespace platform

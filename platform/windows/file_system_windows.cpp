@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/env.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -108,6 +109,31 @@ bool LastWriteTime(const std::string& path, int64_t* time) {
   *time = static_cast<int64_t>((static_cast<uint64_t>(local.dwHighDateTime) << 32) |
                                local.dwLowDateTime);
   return true;
+}
+
+bool QueryVolumeSpace(const std::string& folder, uint64_t* freeBytes, uint64_t* totalBytes) {
+  ULARGE_INTEGER available, total;
+  if (!GetDiskFreeSpaceExA(folder.c_str(), &available, &total, nullptr)) return false;
+  *freeBytes = available.QuadPart;
+  *totalBytes = total.QuadPart;
+  return true;
+}
+
+std::string LastSystemErrorText() {
+  DWORD error = GetLastError();
+  if (error == 0) return "unknown error";
+  char* text = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message;
+  if (length > 0 && text != nullptr) message.assign(text, length);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                              message.back() == ' ' || message.back() == '.'))
+    message.pop_back();
+  if (message.empty()) message = "system error " + std::to_string(error);
+  return message;
 }
 
 }  // namespace platform
