@@ -38,6 +38,9 @@ class OpcServerContract : public testing::TestWithParam<OpcContractAdapter> {
   // Rewrites data/simulation.ini; the next creation reads it.
   void WriteSimulation(const std::string& text);
   void SetServerDown(bool down);
+  // Repeats call until it answers expected; false when it has not within a
+  // few seconds.
+  bool ResultWithin(const std::function<opc::Result()>& call, opc::Result expected);
   // A connected server object, its IOPCServer, a group and its interfaces.
   void Connect();
 
