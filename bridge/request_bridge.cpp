@@ -44,7 +44,7 @@ std::string RequestBridge::SubmitAndWait(BridgeRequest request) {
   std::unique_lock<std::mutex> guard(lock_);
   waitingIds_[id] = &answered;
   requestQueue_.push_back(request);
-  requestQueued_.notify_one();
+  requestQueued_.notify_all();
   std::string answer;
   for (;;) {
     auto found = answerTable_.find(id);
@@ -107,6 +107,12 @@ void RequestBridge::OpcWorkerTick() {
     }
   }
   busy_.store(false);
+}
+
+bool RequestBridge::AwaitQueued(std::size_t count, int64_t timeoutMs) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return requestQueued_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return requestQueue_.size() >= count; });
 }
 
 std::size_t RequestBridge::QueuedCount() {

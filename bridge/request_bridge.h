@@ -65,6 +65,9 @@ class RequestBridge {
   std::string MakeRequestId();
 
   // Observers for tests and diagnostics. Any thread.
+  // Waits until at least count requests are queued; false when timeoutMs
+  // passed first.
+  bool AwaitQueued(std::size_t count, int64_t timeoutMs);
   std::size_t QueuedCount();
   std::size_t AnswerCount();
   std::size_t WaitingCount();
@@ -79,7 +82,8 @@ class RequestBridge {
   // with it released, so filing one answer wakes exactly one thread.
   std::mutex lock_;
   std::deque<BridgeRequest> requestQueue_;
-  // Signalled under lock_ when a request is queued; the idle worker sleeps on it.
+  // Signalled under lock_ when a request is queued; the idle worker (and
+  // AwaitQueued) sleeps on it.
   std::condition_variable requestQueued_;
   std::map<std::string, std::string> answerTable_;
   // Ids whose waiter still waits, with the waiter's condition variable (null

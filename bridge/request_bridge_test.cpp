@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/periodic_worker.h"
 
 namespace {
 
@@ -34,23 +33,23 @@ BridgeRequest Request(const std::string& c, const std::string& third = "t") {
                        {"tagkvs", third}, {"filters", third}};
 }
 
-// Ticks the bridge on its own thread until stopped, like the OPC worker.
+// Ticks the bridge on its own thread until destroyed, like the OPC worker.
+// An idle tick waits on the bridge for a request, so the loop does not spin.
 class Worker {
  public:
-  explicit Worker(RequestBridge* bridge) { worker_.Start(1, [bridge] { bridge->OpcWorkerTick(); }); }
-  ~Worker() { worker_.Stop(); }
+  explicit Worker(RequestBridge* bridge)
+      : thread_([this, bridge] {
+          while (!stop_.load()) bridge->OpcWorkerTick();
+        }) {}
+  ~Worker() {
+    stop_.store(true);
+    thread_.join();
+  }
 
  private:
-  PeriodicWorker worker_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
-
-void WaitUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::yield();
-  }
-  ASSERT_TRUE(condition());
-}
 
 TEST(RequestBridge, AnswerIsReturnedExactlyAndTheEntryRemoved) {
   FakeOperations fake;
@@ -96,7 +95,7 @@ TEST(RequestBridge, UnknownOrMissingKindIsRemovedAndTimesOut) {
     FakeOperations fake;
     RequestBridge bridge(fake.Table(), 100);
     std::thread waiter([&] { EXPECT_EQ(bridge.SubmitAndWait(Request(kind)), "TimeOut"); });
-    WaitUntil([&] { return bridge.QueuedCount() == 1; });
+    EXPECT_TRUE(bridge.AwaitQueued(1, 10000));
     bridge.OpcWorkerTick();
     EXPECT_EQ(bridge.QueuedCount(), 0u);
     waiter.join();
@@ -120,7 +119,7 @@ TEST(RequestBridge, RequestsRunInArrivalOrderOnePerTick) {
   std::vector<std::thread> waiters;
   for (int n = 0; n < 3; ++n) {
     waiters.emplace_back([&bridge, n] { bridge.SubmitAndWait(Request("30", std::to_string(n))); });
-    WaitUntil([&] { return bridge.QueuedCount() == static_cast<std::size_t>(n + 1); });
+    EXPECT_TRUE(bridge.AwaitQueued(static_cast<std::size_t>(n + 1), 10000));
   }
   for (int n = 0; n < 3; ++n) {
     bridge.OpcWorkerTick();

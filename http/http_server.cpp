@@ -94,6 +94,12 @@ int HttpServer::ConnectionThreads() {
   return threadCount_;
 }
 
+bool HttpServer::AwaitNoActiveConnections(int64_t timeoutMs) {
+  std::unique_lock<std::mutex> hold(slotMutex_);
+  return slotFreed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                             [this] { return activeConnections_.load() == 0; });
+}
+
 void HttpServer::HandOver(platform::SocketHandle socket, int64_t acceptedAtMs) {
   activeConnections_.fetch_add(1);
   {
@@ -143,6 +149,12 @@ void HttpServer::ConnectionThread(Handoff next) {
 }
 
 bool HttpServer::Serve(int port, bool loopbackOnly) {
+  if (!Listen(port, loopbackOnly)) return false;
+  RunAcceptLoop();
+  return true;
+}
+
+bool HttpServer::Listen(int port, bool loopbackOnly) {
   std::string error;
   if (!platform::StartNetworking(&error)) {
     PrintErrorLine("\nFailed to start http server!", false);
@@ -156,6 +168,10 @@ bool HttpServer::Serve(int port, bool loopbackOnly) {
   }
   boundPort_.store(platform::LocalPort(listenSocket));
   PrintText(FormatText("\nThe http server started on port %d successfully!", port));
+  return true;
+}
+
+void HttpServer::RunAcceptLoop() {
 
   // Admitted connections that have sent nothing yet wait here without a
   // thread, so idle peers cannot take the connection threads from real ones.
@@ -223,7 +239,6 @@ bool HttpServer::Serve(int port, bool loopbackOnly) {
   for (const Waiting& entry : waiting) platform::CloseSocket(entry.socket);
   platform::CloseSocket(listenSocket);
   listenSocket = platform::kInvalidSocket;
-  return true;
 }
 
 bool AnswerRequestText(HttpServer* server, const std::string& received, HttpResponse* response,

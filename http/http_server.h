@@ -53,6 +53,10 @@ class HttpServer {
   // Binds, listens and runs the accept loop until RequestStop (never, in the
   // agent). Returns false, having printed why, when it could not start.
   bool Serve(int port, bool loopbackOnly = false);
+  // The two halves of Serve: Listen binds and prints the banner (false, having
+  // printed why, on failure); RunAcceptLoop serves until RequestStop.
+  bool Listen(int port, bool loopbackOnly);
+  void RunAcceptLoop();
 
   // True when the peer's dotted-decimal address may connect.
   bool IsPeerAllowed(const std::string& peerAddress) const;
@@ -65,6 +69,9 @@ class HttpServer {
   int ActiveConnections() const { return activeConnections_.load(); }
   // Connection threads alive, busy or waiting for a connection. Any thread.
   int ConnectionThreads();
+  // Waits until no connection is active; false when timeoutMs passed first.
+  // Any thread.
+  bool AwaitNoActiveConnections(int64_t timeoutMs);
 
   // Read-only after construction: connection threads read them without a lock.
   const std::string versionText;

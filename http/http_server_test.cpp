@@ -20,18 +20,20 @@ class ServedTest : public ::testing::Test {
     server_->submit = [](BridgeRequest request) {
       return "[\"" + RequestValue(request, "tags") + "\"]";
     };
-    thread_ = std::thread([this] { server_->Serve(0, true); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (server_->BoundPort() == 0 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(server_->Listen(0, true));
     ASSERT_NE(server_->BoundPort(), 0);
+    thread_ = std::thread([this] { server_->RunAcceptLoop(); });
   }
   void Stop() {
     server_->RequestStop();
     if (thread_.joinable()) thread_.join();
-    // Connection threads still answering keep the server; wait for them.
-    while (server_->ActiveConnections() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Connection threads still answering keep the server; wait for them. A
+    // connection that never ends fails the test instead of hanging it, and
+    // the server is left behind, since destroying it would wait for ever.
+    if (!server_->AwaitNoActiveConnections(15000)) {
+      ADD_FAILURE() << "connections still active 15 s after the stop";
+      server_.release();
+    }
   }
 
   platform::SocketHandle Connect() {
@@ -135,11 +137,7 @@ TEST_F(ServedTest, ConnectionThreadIsKeptForTheNextConnection) {
     EXPECT_EQ(Exchange("POST /?c=10 HTTP/1.0\r\n\r\n"),
               std::string(kHead) + "23\r\n\r\n" + kOkBody);
     // The answer is out before the thread lets go of its connection.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (server_->ActiveConnections() > 0 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_EQ(server_->ActiveConnections(), 0);
+    ASSERT_TRUE(server_->AwaitNoActiveConnections(10000));
     EXPECT_EQ(server_->ConnectionThreads(), 1) << "after connection " << n;
   }
 }
