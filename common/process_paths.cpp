@@ -13,8 +13,7 @@ std::string DataPathUnder(const std::string& base, const std::string& name) {
 void SetProcessPaths(const std::string& modulePath, ProcessPaths* paths) {
   paths->instanceName = std::string(" ") + kAgentTitle + " Ver " + kAgentVersion;
   paths->modulePath = modulePath;
-  std::size_t last = modulePath.rfind(platform::kPathSeparator);
-  paths->baseDirectory = last == std::string::npos ? std::string() : modulePath.substr(0, last);
+  paths->baseDirectory = platform::FolderOf(modulePath);
   paths->configPath = DataPathUnder(paths->baseDirectory, "config.ini");
 }
 

@@ -17,6 +17,13 @@ extern const char kPathSeparator;
 // Full path of the running executable; empty when the system cannot tell.
 std::string ModulePath();
 
+// The folder part of path, without the separator that ends it ("/" also
+// counts on Windows); empty when path names no folder.
+std::string FolderOf(const std::string& path);
+
+// The folder of the running executable: FolderOf(ModulePath()).
+std::string ExecutableFolder();
+
 // True when a file or folder exists at path.
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
@@ -43,6 +50,11 @@ bool FlushDirectory(const std::string& folder);
 
 // Replaces to with a copy of from.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
+
+// Replaces path (or creates it) with content in one step: the content goes to
+// path + ".writing", is forced to the disk and is then renamed over path, so
+// a reader never sees half a file. A failure leaves path as it was.
+bool ReplaceFileDurably(const std::string& path, const std::string& content);
 
 // Deletes a file. True when it was deleted.
 bool DeleteFileAt(const std::string& path);

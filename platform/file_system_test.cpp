@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/env.h"
+
 namespace {
 
 class FileSystemTest : public ::testing::Test {
@@ -55,6 +57,38 @@ TEST_F(FileSystemTest, RenameNeverReplacesAnExistingName) {
   std::string content;
   ASSERT_TRUE(platform::ReadWholeFile(file("taken.txt"), &content));
   EXPECT_EQ(content, "old");
+}
+
+TEST_F(FileSystemTest, ReplaceFileDurablyReplacesWholeAndLeavesNoTemporary) {
+  ASSERT_TRUE(platform::ReplaceFileDurably(file("config.ini"), "a=1"));
+  ASSERT_TRUE(platform::ReplaceFileDurably(file("config.ini"), "a=2"));
+  std::string content;
+  ASSERT_TRUE(platform::ReadWholeFile(file("config.ini"), &content));
+  EXPECT_EQ(content, "a=2");
+  EXPECT_FALSE(platform::PathExists(file("config.ini.writing")));
+}
+
+TEST_F(FileSystemTest, FailuresCarryTheSystemsCause) {
+  platform::Env* env = platform::Env::Default();
+  const std::string missing = file("gone") + std::string(1, platform::kPathSeparator) + "1.txt";
+  platform::Status written = env->WriteNewFileDurably(missing, "x");
+  EXPECT_FALSE(written.ok());
+  EXPECT_NE(written.cause(), "");
+  EXPECT_NE(written.cause(), "unknown error");
+  std::vector<platform::DirectoryEntry> entries;
+  platform::Status listed = env->ListDirectory(file("gone"), &entries);
+  EXPECT_FALSE(listed.ok());
+  EXPECT_NE(listed.cause(), "unknown error");
+  EXPECT_TRUE(entries.empty());
+}
+
+TEST(FolderOf, PathWithoutItsLastPart) {
+  const std::string sep(1, platform::kPathSeparator);
+  EXPECT_EQ(platform::FolderOf("a" + sep + "b" + sep + "agent"), "a" + sep + "b");
+  EXPECT_EQ(platform::FolderOf("a/agent"), "a");
+  EXPECT_EQ(platform::FolderOf("agent"), "");
+  EXPECT_FALSE(platform::ExecutableFolder().empty());
+  EXPECT_EQ(platform::ExecutableFolder(), platform::FolderOf(platform::ModulePath()));
 }
 
 }  // namespace

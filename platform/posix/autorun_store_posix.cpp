@@ -34,18 +34,6 @@ bool MakeFolders(const std::string& folder) {
   return IsDirectory(folder);
 }
 
-// Replaces path with content in one step, so a reader never sees half a file.
-bool ReplaceFile(const std::string& path, const std::string& content) {
-  std::string temporary = path + ".writing";
-  DeleteFileAt(temporary);
-  if (!WriteNewFileDurably(temporary, content)) return false;
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    DeleteFileAt(temporary);
-    return false;
-  }
-  return true;
-}
-
 // A desktop-entry argument: quoted, with the reserved characters escaped, when
 // it holds anything a launcher would split or expand.
 std::string DesktopArgument(const std::string& text) {
@@ -62,7 +50,7 @@ class PosixAutorunStore : public AutorunStore {
  public:
   bool WriteAgentValue(const std::string& name, const std::string& text) override {
     std::string folder = ValueFolder();
-    return MakeFolders(folder) && ReplaceFile(folder + "/" + name, text);
+    return MakeFolders(folder) && ReplaceFileDurably(folder + "/" + name, text);
   }
 
   bool ReadAgentValue(const std::string& name, std::string* text) override {
@@ -80,7 +68,7 @@ class PosixAutorunStore : public AutorunStore {
                         "\nExec=" + DesktopArgument(program) + arguments +
                         "\nTerminal=true\nX-GNOME-Autostart-enabled=true\n";
     std::string folder = ConfigHome() + "/autostart";
-    return MakeFolders(folder) && ReplaceFile(EntryPath(), entry);
+    return MakeFolders(folder) && ReplaceFileDurably(EntryPath(), entry);
   }
 
   bool DeleteRunEntry(RunScope scope) override {

@@ -14,6 +14,22 @@
 
 namespace platform {
 
+namespace {
+
+// Keeps errno across the clean-up after a failed call, so that the cause
+// read afterwards (LastSystemErrorText) is the failure's own and not that of
+// an unlink or close done to tidy up.
+class ErrnoKeeper {
+ public:
+  ErrnoKeeper() : saved_(errno) {}
+  ~ErrnoKeeper() { errno = saved_; }
+
+ private:
+  int saved_;
+};
+
+}  // namespace
+
 const char kPathSeparator = '/';
 
 std::string ModulePath() {
@@ -43,20 +59,20 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char buffer[65536];
-  bool ok = true;
   for (;;) {
     ssize_t got = read(fd, buffer, sizeof buffer);
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
-      ok = false;
-      break;
+      ErrnoKeeper keep;
+      close(fd);
+      content->clear();
+      return false;
     }
     content->append(buffer, static_cast<std::size_t>(got));
   }
   close(fd);
-  if (!ok) content->clear();
-  return ok;
+  return true;
 }
 
 bool WriteNewFileDurably(const std::string& path, const std::string& content) {
@@ -74,9 +90,18 @@ bool WriteNewFileDurably(const std::string& path, const std::string& content) {
     written += static_cast<std::size_t>(put);
   }
   if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (!ok) unlink(path.c_str());
-  return ok;
+  if (!ok) {
+    ErrnoKeeper keep;
+    close(fd);
+    unlink(path.c_str());
+    return false;
+  }
+  if (close(fd) != 0) {
+    ErrnoKeeper keep;
+    unlink(path.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -93,17 +118,22 @@ bool FlushDirectory(const std::string& folder) {
   // A file system that cannot flush a folder at all answers EINVAL: it has
   // nothing more to wait for, so that counts as done.
   const bool ok = fsync(fd) == 0 || errno == EINVAL;
+  ErrnoKeeper keep;
   close(fd);
   return ok;
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
   std::string content;
-  if (!ReadWholeFile(from, &content)) return false;
-  std::string temporary = to + ".copying";
+  return ReadWholeFile(from, &content) && ReplaceFileDurably(to, content);
+}
+
+bool ReplaceFileDurably(const std::string& path, const std::string& content) {
+  const std::string temporary = path + ".writing";
   unlink(temporary.c_str());
   if (!WriteNewFileDurably(temporary, content)) return false;
-  if (rename(temporary.c_str(), to.c_str()) != 0) {
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    ErrnoKeeper keep;
     unlink(temporary.c_str());
     return false;
   }
@@ -116,7 +146,17 @@ bool ListDirectory(const std::string& folder, std::vector<DirectoryEntry>* entri
   entries->clear();
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return false;
-  while (struct dirent* entry = readdir(dir)) {
+  for (;;) {
+    // readdir tells its end from a failure only through errno.
+    errno = 0;
+    struct dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      if (errno == 0) break;
+      ErrnoKeeper keep;
+      closedir(dir);
+      entries->clear();
+      return false;
+    }
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     DirectoryEntry item;

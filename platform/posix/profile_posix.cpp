@@ -2,39 +2,16 @@
 // Windows private-profile functions exactly where the agent depends on them;
 // one table of cases runs against this reader and, under Wine, against the
 // Windows functions themselves.
-#include <cctype>
 #include <cstdio>
 #include <cstdint>
 #include <vector>
 
+#include "common/text.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
 
 namespace platform {
 namespace {
-
-bool IsBlank(char ch) {
-  return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\v' || ch == '\f';
-}
-
-std::string Trim(const std::string& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // One line of the file as the profile functions see it.
 struct ProfileLine {
@@ -45,25 +22,10 @@ struct ProfileLine {
   std::string value;      // key value, blanks dropped
 };
 
-std::vector<std::string> SplitLines(const std::string& content) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-  while (start < content.size()) {
-    std::size_t end = content.find('\n', start);
-    if (end == std::string::npos) end = content.size();
-    std::string line = content.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
 ProfileLine ParseLine(const std::string& raw) {
   ProfileLine line;
   line.raw = raw;
-  std::string text = Trim(raw);
+  std::string text = TrimBlanks(raw);
   if (text.empty()) return line;
   if (text[0] == '[') {
     std::size_t close = text.rfind(']');
@@ -76,14 +38,16 @@ ProfileLine ParseLine(const std::string& raw) {
   std::size_t equals = text.find('=');
   if (equals == std::string::npos) return line;  // a key without value counts as absent
   line.isKey = true;
-  line.name = Trim(text.substr(0, equals));
-  line.value = Trim(text.substr(equals + 1));
+  line.name = TrimBlanks(text.substr(0, equals));
+  line.value = TrimBlanks(text.substr(equals + 1));
   return line;
 }
 
 std::vector<ProfileLine> LoadProfile(const std::string& path, bool* loaded) {
   std::string content;
   *loaded = ReadWholeFile(path, &content);
+  // A byte-order mark before the first line is not part of it.
+  if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) content.erase(0, 3);
   std::vector<ProfileLine> lines;
   for (const std::string& raw : SplitLines(content)) lines.push_back(ParseLine(raw));
   return lines;
@@ -93,7 +57,7 @@ std::vector<ProfileLine> LoadProfile(const std::string& path, bool* loaded) {
 // belong to the unnamed section, which no lookup reaches.
 long FindSection(const std::vector<ProfileLine>& lines, const std::string& section) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].isSection && EqualNoCase(lines[i].name, section)) return static_cast<long>(i);
+    if (lines[i].isSection && EqualsIgnoringAsciiCase(lines[i].name, section)) return static_cast<long>(i);
   }
   return -1;
 }
@@ -102,7 +66,7 @@ long FindSection(const std::vector<ProfileLine>& lines, const std::string& secti
 long FindKey(const std::vector<ProfileLine>& lines, long sectionIndex, const std::string& key) {
   for (std::size_t i = static_cast<std::size_t>(sectionIndex) + 1; i < lines.size(); ++i) {
     if (lines[i].isSection) break;
-    if (lines[i].isKey && EqualNoCase(lines[i].name, key)) return static_cast<long>(i);
+    if (lines[i].isKey && EqualsIgnoringAsciiCase(lines[i].name, key)) return static_cast<long>(i);
   }
   return -1;
 }
@@ -120,9 +84,9 @@ std::string ProfileReadText(const std::string& path, const std::string& section,
                             const std::string& key, const std::string& defaultValue) {
   bool loaded = false;
   std::vector<ProfileLine> lines = LoadProfile(path, &loaded);
-  long sectionIndex = FindSection(lines, Trim(section));
+  long sectionIndex = FindSection(lines, TrimBlanks(section));
   if (sectionIndex >= 0) {
-    long keyIndex = FindKey(lines, sectionIndex, Trim(key));
+    long keyIndex = FindKey(lines, sectionIndex, TrimBlanks(key));
     if (keyIndex >= 0) return StripMatchingQuotes(lines[static_cast<std::size_t>(keyIndex)].value);
   }
   // The profile functions drop trailing blanks of the default.
@@ -135,21 +99,9 @@ int32_t ProfileReadInt(const std::string& path, const std::string& section,
                        const std::string& key, int32_t defaultValue) {
   std::string text = ProfileReadText(path, section, key, "");
   if (text.empty()) return defaultValue;
-  // Decimal digits after blanks and an optional sign, in unsigned 32-bit
-  // arithmetic that wraps as the Windows conversion does.
-  std::size_t i = 0;
-  while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  uint32_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10u + static_cast<uint32_t>(text[i] - '0');
-  }
-  if (negative) value = 0u - value;
-  return static_cast<int32_t>(value);
+  // Decimal digits after blanks and an optional sign, wrapping as the
+  // Windows conversion does.
+  return ParseLeadingIntegerWrapping(text);
 }
 
 bool ProfileWriteText(const std::string& path, const std::string& section,
@@ -159,35 +111,28 @@ bool ProfileWriteText(const std::string& path, const std::string& section,
   std::string lineEnd = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   bool loaded = false;
   std::vector<ProfileLine> lines = existed ? LoadProfile(path, &loaded) : std::vector<ProfileLine>();
-  std::string entry = Trim(key) + "=" + value;
-  long sectionIndex = FindSection(lines, Trim(section));
+  std::string entry = TrimBlanks(key) + "=" + value;
+  long sectionIndex = FindSection(lines, TrimBlanks(section));
   if (sectionIndex < 0) {
-    if (!lines.empty() && !Trim(lines.back().raw).empty()) lines.push_back(ParseLine(""));
-    lines.push_back(ParseLine("[" + Trim(section) + "]"));
+    if (!lines.empty() && !TrimBlanks(lines.back().raw).empty()) lines.push_back(ParseLine(""));
+    lines.push_back(ParseLine("[" + TrimBlanks(section) + "]"));
     lines.push_back(ParseLine(entry));
   } else {
-    long keyIndex = FindKey(lines, sectionIndex, Trim(key));
+    long keyIndex = FindKey(lines, sectionIndex, TrimBlanks(key));
     if (keyIndex >= 0) {
       lines[static_cast<std::size_t>(keyIndex)] = ParseLine(entry);
     } else {
       // After the section's last non-empty line.
       std::size_t insertAt = static_cast<std::size_t>(sectionIndex) + 1;
       for (std::size_t i = insertAt; i < lines.size() && !lines[i].isSection; ++i) {
-        if (!Trim(lines[i].raw).empty()) insertAt = i + 1;
+        if (!TrimBlanks(lines[i].raw).empty()) insertAt = i + 1;
       }
       lines.insert(lines.begin() + static_cast<long>(insertAt), ParseLine(entry));
     }
   }
   std::string out;
   for (const ProfileLine& line : lines) out += line.raw + lineEnd;
-  std::string temporary = path + ".writing";
-  DeleteFileAt(temporary);
-  if (!WriteNewFileDurably(temporary, out)) return false;
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    DeleteFileAt(temporary);
-    return false;
-  }
-  return true;
+  return ReplaceFileDurably(path, out);
 }
 
 }  // namespace platform

@@ -5,6 +5,21 @@
 
 namespace platform {
 
+namespace {
+
+// Keeps the thread's last error across the clean-up after a failed call, so
+// that the cause read afterwards (LastSystemErrorText) is the failure's own.
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : saved_(GetLastError()) {}
+  ~LastErrorKeeper() { SetLastError(saved_); }
+
+ private:
+  DWORD saved_;
+};
+
+}  // namespace
+
 const char kPathSeparator = '\\';
 
 std::string ModulePath() {
@@ -44,6 +59,7 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
     if (got == 0) break;
     content->append(buffer, got);
   }
+  LastErrorKeeper keep;
   CloseHandle(file);
   if (!ok) content->clear();
   return ok;
@@ -63,7 +79,10 @@ bool WriteNewFileDurably(const std::string& path, const std::string& content) {
   }
   if (ok && !FlushFileBuffers(file)) ok = false;
   if (!CloseHandle(file)) ok = false;
-  if (!ok) DeleteFileA(path.c_str());
+  if (!ok) {
+    LastErrorKeeper keep;
+    DeleteFileA(path.c_str());
+  }
   return ok;
 }
 
@@ -80,6 +99,19 @@ bool FlushDirectory(const std::string& folder) {
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
   return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+bool ReplaceFileDurably(const std::string& path, const std::string& content) {
+  const std::string temporary = path + ".writing";
+  DeleteFileA(temporary.c_str());
+  if (!WriteNewFileDurably(temporary, content)) return false;
+  if (!MoveFileExA(temporary.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    LastErrorKeeper keep;
+    DeleteFileA(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }

@@ -13,10 +13,7 @@ namespace simcomtest {
 
 // The folder of the running test executable, where the build put the
 // simulation servers and the proxy/stub DLL.
-inline std::string ThisFolder() {
-  const std::string path = platform::ModulePath();
-  return path.substr(0, path.find_last_of("\\/"));
-}
+inline std::string ThisFolder() { return platform::ExecutableFolder(); }
 
 // Runs a command line and waits up to a minute; its exit code, or the
 // creation error with the top bit set.
