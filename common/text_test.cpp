@@ -43,7 +43,8 @@ TEST(LeadingInteger, SaturatingHoldsAtTheLimits) {
   EXPECT_EQ(ParseLeadingIntegerSaturating("-99999999999999999999"), INT32_MIN);
   EXPECT_EQ(ParseLeadingIntegerSaturating("x1"), 0);
   EXPECT_EQ(ParseLeadingIntegerSaturating("- 1"), 0);
-  EXPECT_EQ(ParseLeadingIntegerSaturating("\x01" "5"), 0);  // a control byte is not a blank here
+  // A control byte is not a blank here.
+  EXPECT_EQ(ParseLeadingIntegerSaturating(std::string("\x01") + "5"), 0);
   EXPECT_EQ(ParseLeadingIntegerSaturating(""), 0);
 }
 
@@ -53,7 +54,8 @@ TEST(LeadingInteger, WrappingComputesModulo32Bits) {
   EXPECT_EQ(ParseLeadingIntegerWrapping("2147483648"), INT32_MIN);
   EXPECT_EQ(ParseLeadingIntegerWrapping("4294967295"), -1);
   EXPECT_EQ(ParseLeadingIntegerWrapping("4294967297"), 1);
-  EXPECT_EQ(ParseLeadingIntegerWrapping("\x01\x1f" "5"), 5);  // every byte up to the space is skipped
+  // Every byte up to the space is skipped.
+  EXPECT_EQ(ParseLeadingIntegerWrapping(std::string("\x01\x1f") + "5"), 5);
   EXPECT_EQ(ParseLeadingIntegerWrapping("x1"), 0);
   EXPECT_EQ(ParseLeadingIntegerWrapping(""), 0);
 }
