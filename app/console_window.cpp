@@ -34,9 +34,16 @@ bool AutorunIsOn() { return ReadAgentValue(kAutoValue) == "1"; }
 
 bool SetAutorunIn(platform::AutorunStore* store, bool on, const std::string& modulePath) {
   if (!on) {
-    // Both places: an entry may stand in either from an earlier run.
-    store->DeleteRunEntry(platform::RunScope::kMachine);
-    store->DeleteRunEntry(platform::RunScope::kUser);
+    // Both places: an entry may stand in either from an earlier run. An entry
+    // that stays (the machine's, written by an elevated run, seen by a normal
+    // user) still starts the agent at logon, so the state shows on.
+    bool machineGone = store->DeleteRunEntry(platform::RunScope::kMachine);
+    bool userGone = store->DeleteRunEntry(platform::RunScope::kUser);
+    if (!machineGone || !userGone) {
+      PrintErrorLine("\nCould not remove the autorun entry; autorun stays on.", false);
+      store->WriteAgentValue(kAutoValue, "1");
+      return true;
+    }
     store->WriteAgentValue(kAutoValue, "0");
     return false;
   }

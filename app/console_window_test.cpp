@@ -36,10 +36,12 @@ class FakeStore : public platform::AutorunStore {
     return true;
   }
   bool DeleteRunEntry(platform::RunScope scope) override {
+    if (scope == platform::RunScope::kMachine && keepMachine) return entries.count(scope) == 0;
     entries.erase(scope);
     return true;
   }
 
+  bool keepMachine = false;  // the machine's entry cannot be removed
   bool refuseMachine = false;
   bool refuseUser = false;
   std::map<std::string, std::string> values;
@@ -133,6 +135,19 @@ TEST_F(ToggleAutorunTest, FlipsTheStateAndWritesItBack) {
   EXPECT_EQ(store.values["auto"], "0");
   EXPECT_TRUE(store.entries.empty());
   EXPECT_EQ(platform::ProfileReadText(config_, "SERVER", "isautorun", ""), "0");
+}
+
+TEST_F(ToggleAutorunTest, AnEntryThatCannotBeRemovedKeepsTheStateOn) {
+  FakeStore store;
+  ToggleAutorun(&store, kModule, config_);
+  ASSERT_EQ(store.values["auto"], "1");
+  store.keepMachine = true;
+  ToggleAutorun(&store, kModule, config_);
+  // The entry still starts the agent at logon: the check mark, `auto` and
+  // isautorun keep saying so.
+  EXPECT_EQ(store.entries.count(platform::RunScope::kMachine), 1u);
+  EXPECT_EQ(store.values["auto"], "1");
+  EXPECT_EQ(platform::ProfileReadText(config_, "SERVER", "isautorun", ""), "1");
 }
 
 TEST_F(ToggleAutorunTest, WritesTheRealStateWhenNoEntryCanBeWritten) {

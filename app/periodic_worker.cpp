@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "common/console_output.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 
@@ -11,13 +12,16 @@ struct PeriodicWorker::ThreadRecord {
   WorkerTask task;
 };
 
+PeriodicWorker::PeriodicWorker(ThreadStarter starter)
+    : starter_(starter != nullptr ? starter : platform::StartDetachedThread) {}
+
 PeriodicWorker::~PeriodicWorker() { Stop(); }
 
 bool PeriodicWorker::Start(int32_t intervalMs, WorkerTask task) {
   bool expected = true;
   if (!stopped_.compare_exchange_strong(expected, false)) return false;
   auto* record = new ThreadRecord{this, intervalMs, std::move(task)};
-  if (!platform::StartDetachedThread([record] { Run(record); })) {
+  if (!starter_([record] { Run(record); })) {
     delete record;
     stopped_.store(true);
     return false;
@@ -65,4 +69,11 @@ void PeriodicWorker::Run(ThreadRecord* record) {
   std::lock_guard<std::mutex> hold(worker->mutex_);
   worker->stopped_.store(true);
   worker->ended_.notify_one();
+}
+
+bool StartWorker(PeriodicWorker* worker, const std::string& name, int32_t intervalMs,
+                 WorkerTask task, platform::Env* env) {
+  if (worker->Start(intervalMs, std::move(task))) return true;
+  PrintErrorLine(env, "\nFailed to start the " + name + "!", false);
+  return false;
 }

@@ -7,13 +7,21 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
+
+#include "platform/env.h"
 
 // The task a worker runs; the agent's tasks take no arguments of their own.
 using WorkerTask = std::function<void()>;
 
+// Starts a thread that runs body; false when none could be created.
+using ThreadStarter = bool (*)(std::function<void()> body);
+
 class PeriodicWorker {
  public:
-  PeriodicWorker() = default;
+  // Threads come from starter (platform::StartDetachedThread unless a test
+  // hands in one that fails).
+  explicit PeriodicWorker(ThreadStarter starter = nullptr);
   ~PeriodicWorker();
   PeriodicWorker(const PeriodicWorker&) = delete;
   PeriodicWorker& operator=(const PeriodicWorker&) = delete;
@@ -39,6 +47,8 @@ class PeriodicWorker {
   struct ThreadRecord;
   static void Run(ThreadRecord* record);
 
+  const ThreadStarter starter_;
+
   std::atomic<bool> stopped_{true};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> stopWaiting_{false};  // true while a Stop waits for the thread
@@ -47,3 +57,9 @@ class PeriodicWorker {
   std::mutex mutex_;
   std::condition_variable ended_;
 };
+
+// Starts worker and, when its thread cannot be created, tells the operator
+// which worker is missing ("\nFailed to start the sampler!"): an agent that
+// never samples or never reconnects must not look healthy.
+bool StartWorker(PeriodicWorker* worker, const std::string& name, int32_t intervalMs,
+                 WorkerTask task, platform::Env* env);

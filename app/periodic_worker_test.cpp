@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/recording_env.h"
 
 namespace {
 
@@ -127,6 +128,26 @@ TEST(PeriodicWorker, RequestedStopsOfSeveralWorkersOverlap) {
   EXPECT_LT(NowMs() - asked, 700);
   EXPECT_FALSE(first.IsRunning());
   EXPECT_FALSE(second.IsRunning());
+}
+
+bool RefuseThreads(std::function<void()>) { return false; }
+
+TEST(PeriodicWorker, AWorkerWhoseThreadCannotStartIsNamedOnTheConsole) {
+  platform::RecordingConsoleEnv console;
+  PeriodicWorker worker(RefuseThreads);
+  bool ran = false;
+  EXPECT_FALSE(StartWorker(&worker, "sampler", 10, [&] { ran = true; }, &console));
+  EXPECT_FALSE(worker.IsRunning());
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(console.Printed(), "\nFailed to start the sampler!");
+
+  // The same worker starts once threads can be had again, and says nothing.
+  PeriodicWorker healthy;
+  RunLog log;
+  EXPECT_TRUE(StartWorker(&healthy, "uploader", 1, [&] { log.Record(); }, &console));
+  EXPECT_TRUE(log.AwaitRuns(1, 5000));
+  healthy.Stop();
+  EXPECT_EQ(console.Printed(), "\nFailed to start the sampler!");
 }
 
 }  // namespace

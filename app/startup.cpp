@@ -54,6 +54,7 @@ void StopWorkers(AgentWorkers* workers) {
 }  // namespace
 
 int RunAgent() {
+  platform::Env* const env = platform::Env::Default();
   platform::PrepareProcessSignals();
   SetProcessPaths(platform::ModulePath(), &processPaths);
 
@@ -107,14 +108,14 @@ int RunAgent() {
     if (!platform::StartDetachedThread(StartHttpServer)) {
       PrintErrorLine("\nFailed to start http server!", false);
     }
-    workers.sampler.Start(agentSettings.sampleIntervalMs, SampleTick);
-    workers.uploader.Start(agentSettings.sampleIntervalMs, UploadTick);
+    StartWorker(&workers.sampler, "sampler", agentSettings.sampleIntervalMs, SampleTick, env);
+    StartWorker(&workers.uploader, "uploader", agentSettings.sampleIntervalMs, UploadTick, env);
     // The serving threads of a connected agent: HTTP listener, sampler, uploader.
   }
 
   // The workers that run whether or not the first connection succeeded.
-  workers.opcWorker.Start(1, OpcWorkerTick);
-  workers.supervisor.Start(1000, SuperviseTick);
+  StartWorker(&workers.opcWorker, "OPC worker", 1, OpcWorkerTick, env);
+  StartWorker(&workers.supervisor, "connection supervisor", 1000, SuperviseTick, env);
 
   // The console, the hidden window and the tray.
   if (!platform::PrepareAgentConsole())

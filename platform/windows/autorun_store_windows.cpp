@@ -74,11 +74,30 @@ class RegistryAutorunStore : public AutorunStore {
   }
 
   bool DeleteRunEntry(RunScope scope) override {
-    HKEY key = OpenKey(RunRoot(scope), kRunKey, KEY_SET_VALUE, false);
-    if (key == nullptr) return true;  // no Run key, so no entry either
+    HKEY key = nullptr;
+    LONG opened = RegOpenKeyExA(RunRoot(scope), kRunKey, 0, KEY_SET_VALUE, &key);
+    if (opened == ERROR_FILE_NOT_FOUND) return true;  // no Run key, so no entry either
+    if (opened != ERROR_SUCCESS) {
+      // Not ours to change (a normal user and the machine's key): the entry
+      // is gone only when a look with read rights finds none.
+      return !RunEntryExists(scope);
+    }
     LONG result = RegDeleteValueA(key, kRunValue);
     RegCloseKey(key);
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+  }
+
+ private:
+  // True unless the entry is known to be absent: a key or value that cannot
+  // be read counts as present, so a failure is never taken for success.
+  static bool RunEntryExists(RunScope scope) {
+    HKEY key = nullptr;
+    LONG opened = RegOpenKeyExA(RunRoot(scope), kRunKey, 0, KEY_QUERY_VALUE, &key);
+    if (opened == ERROR_FILE_NOT_FOUND) return false;
+    if (opened != ERROR_SUCCESS) return true;
+    LONG queried = RegQueryValueExA(key, kRunValue, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return queried != ERROR_FILE_NOT_FOUND;
   }
 };
 

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/console.h"
 #include "platform/main_loop.h"
 #include "platform/process.h"
 
@@ -25,7 +26,14 @@ bool EnterProcessApartment() {
   // A failure (security already set, say) is told and startup goes on.
   HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_INTEGRITY,
                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-  if (FAILED(hr)) std::printf("\nCoInitializeSecurity failed: 0x%08lX", static_cast<unsigned long>(hr));
+  if (FAILED(hr)) {
+    // Through the console like every other line, so a redirected stream keeps
+    // the order in which the lines were printed.
+    char line[64];
+    std::snprintf(line, sizeof line, "\nCoInitializeSecurity failed: 0x%08lX",
+                  static_cast<unsigned long>(hr));
+    ConsoleWrite(line);
+  }
   return true;
 }
 
