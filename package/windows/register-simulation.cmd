@@ -4,9 +4,12 @@ rem OPC proxy/stub from this folder. Run once, as administrator.
 rem Skip the server list and the proxy/stub where the OPC Core Components are
 rem installed (they bring their own).
 cd /d "%~dp0"
-regsvr32 /s talvero-opcda-ps.dll || goto failed
-talvero-sim-list.exe /regserver || goto failed
-talvero-sim-server.exe /regserver || goto failed
+regsvr32 /s talvero-opcda-ps.dll
+if errorlevel 1 goto failed
+talvero-sim-list.exe /regserver
+if errorlevel 1 goto failed
+talvero-sim-server.exe /regserver
+if errorlevel 1 goto failed
 echo The simulation server is registered.
 exit /b 0
 :failed
