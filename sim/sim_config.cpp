@@ -32,6 +32,7 @@ const FaultRow kFaultRows[] = {
     {"read", Fault::kRead, opc::kFail},
     {"write", Fault::kWrite, opc::kFail},
     {"nobrowse", Fault::kNoBrowse, opc::kNoInterface},
+    {"register", Fault::kRegister, opc::kServerExecFailure},
 };
 
 // Removes an inline comment: a ";" at the start or after a blank or tab.

@@ -25,6 +25,9 @@ enum class Fault {
   kRead,       // every Read: E_FAIL
   kWrite,      // every Write: E_FAIL
   kNoBrowse,   // the server offers no IOPCBrowseServerAddressSpace
+  kRegister,   // the COM host never registers its class object, so a creation
+               // gets no answer (Windows build; the in-process host has no
+               // registration); Windows ends its wait with CO_E_SERVER_EXEC_FAILURE
 };
 
 // kNone for the empty text and for texts that name no fault.

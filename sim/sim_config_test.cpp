@@ -45,6 +45,7 @@ TEST(ParseSimConfig, DefaultsWhenEmpty) {
 TEST(FaultFromText, NamesEverySwitchAndItsResult) {
   EXPECT_EQ(sim::FaultFromText(" NoBrowse "), sim::Fault::kNoBrowse);
   EXPECT_EQ(sim::FaultFromText("nothing"), sim::Fault::kNone);
+  EXPECT_EQ(sim::FaultFromText("register"), sim::Fault::kRegister);
   EXPECT_EQ(sim::FaultResult(sim::Fault::kList), opc::kClassNotRegistered);
   EXPECT_EQ(sim::FaultResult(sim::Fault::kCreate), opc::kServerExecFailure);
   EXPECT_EQ(sim::FaultResult(sim::Fault::kNoSyncIO), opc::kNoInterface);

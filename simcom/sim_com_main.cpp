@@ -1,7 +1,9 @@
 // Host of a simulation COM local server. Built twice: as the simulation OPC
 // server (SIMCOM_IS_LIST 0) and as the OPC server-list service (1).
 //   /regserver    writes the registry entries, /unregserver removes them;
-//   /Embedding    (or no argument) serves until the last client is gone.
+//   /Embedding    (or no argument) serves until the last client is gone;
+//                 the server's fault "fail=register" in simulation.ini keeps
+//                 it from registering its class object at all.
 #include <windows.h>
 #include <objbase.h>
 
@@ -21,6 +23,14 @@ int main(int argc, char** argv) {
       CoUninitialize();
       return FAILED(hr) ? 1 : 0;
     }
+  }
+  if (!isList && simcom::NeverRegisters()) {
+    // The fault "fail=register": a server started for a creation that never
+    // registers its class object, so the creation gets no answer. It stays
+    // as a hung server would, for a while, and leaves no trace behind.
+    Sleep(simcom::kUnregisteredLifeMs);
+    CoUninitialize();
+    return 1;
   }
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   GUID clsid;

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "platform/windows/opc_com_values.h"
@@ -518,6 +520,13 @@ std::string DataFolder() {
   std::string narrow(size > 0 ? size - 1 : 0, '\0');
   if (size > 1) WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, &narrow[0], size, nullptr, nullptr);
   return narrow;
+}
+
+bool NeverRegisters() {
+  std::ifstream file(DataFolder() + "\\simulation.ini", std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return sim::ParseSimConfig(text.str()).fault == sim::Fault::kRegister;
 }
 
 IClassFactory* NewClassFactory(bool isList, HANDLE done) {

@@ -20,6 +20,13 @@ namespace simcom {
 // The folder of simulation.ini: "data" beside this executable.
 std::string DataFolder();
 
+// True when DataFolder()'s simulation.ini sets the fault "fail=register":
+// the server never registers its class object.
+bool NeverRegisters();
+
+// How long a server that never registers stays before it ends by itself.
+constexpr DWORD kUnregisteredLifeMs = 10 * 60 * 1000;
+
 // The class factory making simulation server objects (isList false) or the
 // server-list service (isList true); it lives as long as the process. done is
 // signalled when the last object and lock are gone. Call once.

@@ -11,6 +11,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 
 #include "opc/opc_server.h"
 #include "opcda.h"
+#include "platform/windows/com_creation_limit.h"
 #include "platform/windows/opc_com_values.h"
 
 namespace opc {
@@ -447,12 +449,28 @@ HRESULT CreateObject(const GUID& classId, REFIID iid, const CreationTarget& targ
   return hr;
 }
 
+// Creates an object as CreateObject does, giving up after limitMs (see
+// comcreation::CreateWithinLimit): the creation thread gets its own copies
+// of everything it uses.
+HRESULT CreateObjectWithinLimit(const GUID& classId, REFIID iid, const CreationTarget& target,
+                                uint32_t limitMs, IUnknown** object) {
+  const IID wanted = iid;
+  return comcreation::CreateWithinLimit(
+      [classId, wanted, target](IUnknown** created) {
+        return CreateObject(classId, wanted, target, created);
+      },
+      limitMs, object);
+}
+
 class ComConnector : public OpcConnector {
  public:
+  explicit ComConnector(uint32_t creationLimitMs) : creationLimitMs_(creationLimitMs) {}
+
   Result CreateServerList(const CreationTarget& target,
                           std::shared_ptr<OpcServerList>* serverList) override {
     IUnknown* raw = nullptr;
-    HRESULT hr = CreateObject(CLSID_OpcServerList, IID_IOPCServerList, target, &raw);
+    HRESULT hr = CreateObjectWithinLimit(CLSID_OpcServerList, IID_IOPCServerList, target,
+                                         creationLimitMs_, &raw);
     if (FAILED(hr)) return hr;
     *serverList = std::make_shared<ComServerList>(
         ComRef<IOPCServerList>(static_cast<IOPCServerList*>(static_cast<void*>(raw))));
@@ -462,7 +480,8 @@ class ComConnector : public OpcConnector {
   Result CreateServer(const ClassId& classId, const CreationTarget& target,
                       std::shared_ptr<OpcObject>* server) override {
     IUnknown* raw = nullptr;
-    HRESULT hr = CreateObject(ToGuid(classId), IID_IUnknown, target, &raw);
+    HRESULT hr =
+        CreateObjectWithinLimit(ToGuid(classId), IID_IUnknown, target, creationLimitMs_, &raw);
     if (FAILED(hr)) return hr;
     *server = std::make_shared<ComObject>(ComRef<IUnknown>(raw));
     return hr;
@@ -477,6 +496,8 @@ class ComConnector : public OpcConnector {
   }
 
  private:
+  const uint32_t creationLimitMs_;  // how long a creation is waited for
+
   static std::string MessageIn(Result result, DWORD language) {
     char* buffer = nullptr;
     DWORD length = FormatMessageA(
@@ -494,7 +515,14 @@ class ComConnector : public OpcConnector {
 }  // namespace
 
 std::unique_ptr<OpcConnector> CreatePlatformConnector(const std::string& /*baseDirectory*/) {
-  return std::unique_ptr<OpcConnector>(new ComConnector());
+  // The end-to-end tests shorten the creation limit through the environment,
+  // so that a server that never answers is given up within a test's wait.
+  uint32_t limitMs = comcreation::kDefaultCreationLimitMs;
+  if (const char* text = std::getenv("TALVERO_CREATION_LIMIT_MS")) {
+    const unsigned long value = std::strtoul(text, nullptr, 10);
+    if (value > 0) limitMs = static_cast<uint32_t>(value);
+  }
+  return std::unique_ptr<OpcConnector>(new ComConnector(limitMs));
 }
 
 }  // namespace opc

@@ -46,6 +46,26 @@ class WineOpcTest(AgentTestCase):
         text = agent.wait_for("Items update completed!", count=2, timeout=60)
         self.assertEqual(text.count("\n6:[OK] Serial"), 2)
 
+    def test_a_server_that_never_registers_is_given_up_and_tried_again(self):
+        # The creation limit is shortened to 3 s; Wine itself gives up on a
+        # server that never registers only after 30 s, so a failure within
+        # 20 s is the agent's own limit at work.
+        simulation = harness.DEFAULT_SIMULATION.replace("\nfail=\n", "\nfail=register\n")
+        folder, agent = self.start_agent(simulation=simulation,
+                                         env={"TALVERO_CREATION_LIMIT_MS": "3000"})
+        agent.wait_for("\nConnecting to opc server: localhost...", timeout=60)
+        agent.wait_for("\nConnecting to opc server: localhost...\nConnect to opc server failed.",
+                       timeout=20)
+        # The supervisor tries again, and each try is given up in turn.
+        agent.wait_for("\nConnect to opc server failed, retrying...\nConnecting to opc server: "
+                       "localhost...", count=2, timeout=30)
+        # The server registers again: the next try connects and adds the
+        # items, whatever the abandoned creations bring back meanwhile.
+        folder.write("simulation.ini", harness.DEFAULT_SIMULATION)
+        text = agent.wait_for("Items update completed!", timeout=90)
+        self.assertIn("Successfully connected to server!", text)
+        self.assertIn("\n6:[OK] Serial", text)
+
     def test_remote_discovery_fails_with_the_system_text(self):
         folder, agent = self.start_agent(config={"SERVER": {"isremote": "1",
                                                             "host": "127.0.0.1"}})
