@@ -32,6 +32,15 @@ struct AgentWorkers {
   PeriodicWorker opcWorker;
 };
 
+// The sampler's and the uploader's parts, handed in by the agent and kept
+// alive while their workers run.
+struct Forwarding {
+  SamplerContext sampling;
+  SamplerState samplerState;
+  UploaderContext uploading;
+  UploaderState uploaderState;
+};
+
 void PrintBanner(int64_t startMilliseconds) {
   PrintText(std::string("--------* ") + kAgentTitle + " *--------\n" +
             "Talvero OPC DA client agent, (c) Talvero " + FormatLocalTime(startMilliseconds, "%Y"));
@@ -74,10 +83,11 @@ int RunAgent() {
     return 0;
   }
   LoadSettings(processPaths.configPath, &agentSettings);
-  platform::MakeDirectory(DataFilePath("temp"));
+  const std::string spoolFolder = DataFilePath("temp");
+  env->MakeDirectory(spoolFolder);
   // A write cut short by a crash leaves only its temporary, never a partial
   // spool file. Its values are read again: every item starts unread.
-  RemoveSpoolTemporaries(DataFilePath("temp"));
+  RemoveSpoolTemporaries(env, spoolFolder);
   platform::LoadAgentIcon(DataFilePath("logo.ico"));
   InstallAgentShellCallbacks();
   if (!platform::RegisterAgentWindowClass(kAgentTitle)) {
@@ -87,6 +97,8 @@ int RunAgent() {
   }
   SetAutorun(agentSettings.isautorun == 1);
 
+  // Declared before the workers, so it outlives the ones that tick it.
+  Forwarding forwarding;
   AgentWorkers workers;
   PrintBanner(startMilliseconds);
 
@@ -108,8 +120,22 @@ int RunAgent() {
     if (!platform::StartDetachedThread(StartHttpServer)) {
       PrintErrorLine("\nFailed to start http server!", false);
     }
-    StartWorker(&workers.sampler, "sampler", agentSettings.sampleIntervalMs, SampleTick, env);
-    StartWorker(&workers.uploader, "uploader", agentSettings.sampleIntervalMs, UploadTick, env);
+    forwarding.sampling.env = env;
+    forwarding.sampling.session = opcSession;
+    forwarding.sampling.read = [](int32_t count, TextList names) {
+      return ReadChangedItems(count, std::move(names));
+    };
+    forwarding.sampling.folder = spoolFolder;
+    forwarding.sampling.showread = agentSettings.showread;
+    forwarding.uploading.env = env;
+    forwarding.uploading.url = agentSettings.api_host;
+    forwarding.uploading.folder = spoolFolder;
+    StartWorker(
+        &workers.sampler, "sampler", agentSettings.sampleIntervalMs,
+        [&forwarding] { SampleTickWith(forwarding.sampling, &forwarding.samplerState); }, env);
+    StartWorker(
+        &workers.uploader, "uploader", agentSettings.sampleIntervalMs,
+        [&forwarding] { UploadTickWith(forwarding.uploading, &forwarding.uploaderState); }, env);
     // The serving threads of a connected agent: HTTP listener, sampler, uploader.
   }
 

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "common/console_output.h"
-#include "platform/file_system.h"
 
 void SampleTickWith(const SamplerContext& context, SamplerState* state) {
   OpcSession* session = context.session;
@@ -31,9 +30,10 @@ void SampleTickWith(const SamplerContext& context, SamplerState* state) {
   if (!sample.empty()) {
     std::string path;
     std::string error;
-    if (!state->writer.Write(context.folder, sample, NowMilliseconds(), &path, &error)) {
-      PrintErrorLine("\nSpool write failed: " + error, true);
-      platform::MakeDirectory(context.folder);
+    platform::Env* env = context.env;
+    if (!state->writer.Write(env, context.folder, sample, env->NowMilliseconds(), &path, &error)) {
+      PrintErrorLine(env, "\nSpool write failed: " + error, true);
+      env->MakeDirectory(context.folder);
       // The values were not kept anywhere: give the items back the values
       // they had before this read, so the next read finds them changed. Items
       // that a reload replaced meanwhile start empty and are reported anyway.
@@ -42,7 +42,7 @@ void SampleTickWith(const SamplerContext& context, SamplerState* state) {
         if (session->items[i].tagName == names[i]) session->items[i].lastValue = previousValues[i];
       }
     }
-    if (context.showread) PrintText("\nRead:" + sample);
+    if (context.showread) PrintText(env, "\nRead:" + sample);
   }
   state->busy.store(false);
 }

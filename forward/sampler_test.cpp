@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "forward/forward_test_folder.h"
+#include "platform/recording_env.h"
 
 namespace {
 
@@ -29,6 +30,23 @@ struct FakeDevice {
   }
 };
 
+// The default environment with a recording console, whose folder flush or
+// rename fails on request with the cause a full disk would give.
+class FaultyFilesEnv : public platform::RecordingConsoleEnv {
+ public:
+  bool failFlush = false;
+  bool failRename = false;
+
+  platform::Status FlushDirectory(const std::string& folder) override {
+    if (failFlush) return platform::Status::Failed("No space left on device");
+    return RecordingConsoleEnv::FlushDirectory(folder);
+  }
+  platform::Status RenameNoReplace(const std::string& from, const std::string& to) override {
+    if (failRename) return platform::Status::Failed("Input/output error");
+    return RecordingConsoleEnv::RenameNoReplace(from, to);
+  }
+};
+
 class SamplerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -40,6 +58,7 @@ class SamplerTest : public ::testing::Test {
     }
     device.session = &session;
     device.values = {"1.5", "7"};
+    context.env = &env;
     context.session = &session;
     context.folder = folder.path();
     context.read = [this](int32_t count, TextList names) { return device.Read(count, names); };
@@ -51,7 +70,22 @@ class SamplerTest : public ::testing::Test {
     return names;
   }
 
+  // Every value read by the failed tick is offered again by the next one,
+  // which writes them all; nothing is left behind by the failed write.
+  void ExpectTheFailedSampleWrittenByTheNextTick() {
+    EXPECT_EQ(session.items[0].lastValue, "");
+    EXPECT_EQ(session.items[1].lastValue, "");
+    EXPECT_TRUE(folder.Names().empty());
+    env.failFlush = env.failRename = false;
+    SampleTickWith(context, &state);
+    std::vector<std::string> names = SpoolNames();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(folder.Read(names[0]),
+              "{\"i\":\"Level\",\"v\":\"1.5\",\"t\":1},{\"i\":\"Count\",\"v\":\"7\",\"t\":1}");
+  }
+
   TestFolder folder;
+  FaultyFilesEnv env;
   OpcSession session;
   FakeDevice device{nullptr, {}};
   SamplerContext context;
@@ -102,6 +136,8 @@ TEST_F(SamplerTest, FailedWriteRecreatesFolderAndNextTickReportsTheSameValues) {
   std::filesystem::remove_all(folder.path());
   SampleTickWith(context, &state);
   EXPECT_EQ(device.reads, 1);
+  EXPECT_EQ(env.Printed().rfind("\nSpool write failed: cannot write " + folder.path(), 0), 0u)
+      << env.Printed();
   ASSERT_TRUE(std::filesystem::is_directory(folder.path())) << "the spool folder is made again";
   EXPECT_TRUE(folder.Names().empty());
   // The values read by the failed tick were given back, so they count as changed.
@@ -113,6 +149,36 @@ TEST_F(SamplerTest, FailedWriteRecreatesFolderAndNextTickReportsTheSameValues) {
   ASSERT_EQ(names.size(), 1u);
   EXPECT_EQ(folder.Read(names[0]),
             "{\"i\":\"Level\",\"v\":\"1.5\",\"t\":1},{\"i\":\"Count\",\"v\":\"7\",\"t\":1}");
+}
+
+TEST_F(SamplerTest, FailedFolderFlushIsReportedWithItsCauseAndTheValuesComeAgain) {
+  env.failFlush = true;
+  SampleTickWith(context, &state);
+  EXPECT_EQ(env.Printed(),
+            "\nSpool write failed: cannot flush " + folder.path() + ": No space left on device");
+  ExpectTheFailedSampleWrittenByTheNextTick();
+}
+
+TEST_F(SamplerTest, FailedRenameIsReportedWithItsCauseAndTheValuesComeAgain) {
+  env.failRename = true;
+  SampleTickWith(context, &state);
+  EXPECT_EQ(env.Printed().rfind("\nSpool write failed: cannot rename " + folder.path(), 0), 0u)
+      << env.Printed();
+  EXPECT_NE(env.Printed().find(".writing: Input/output error"), std::string::npos) << env.Printed();
+  ExpectTheFailedSampleWrittenByTheNextTick();
+}
+
+TEST_F(SamplerTest, ShowreadPrintsEachSampleAfterALineBreak) {
+  context.showread = true;
+  SampleTickWith(context, &state);
+  EXPECT_EQ(env.Printed(),
+            "\nRead:{\"i\":\"Level\",\"v\":\"1.5\",\"t\":1},{\"i\":\"Count\",\"v\":\"7\",\"t\":1}");
+  SampleTickWith(context, &state);  // nothing changed: nothing printed
+  context.showread = false;
+  device.values[0] = "2";
+  SampleTickWith(context, &state);
+  EXPECT_EQ(SpoolNames().size(), 2u);
+  EXPECT_EQ(env.Printed().find("Read:", 2), std::string::npos) << env.Printed();
 }
 
 TEST_F(SamplerTest, FailedWriteRestoresOnlyToThePreviousValues) {

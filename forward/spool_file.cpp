@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "common/process_paths.h"
 #include "platform/file_system.h"
 
 const char kSpoolExtension[] = ".txt";
@@ -15,13 +14,15 @@ namespace {
 constexpr int kMaxNameAttempts = 1000;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The digits before ".txt" when the whole stem is digits; empty otherwise.
 std::string NumericStem(const std::string& name) {
   std::string stem = name.substr(0, name.size() >= 4 ? name.size() - 4 : 0);
-  if (stem.empty() || !std::all_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  if (stem.empty() ||
+      !std::all_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return std::string();
   }
   std::size_t first = stem.find_first_not_of('0');
@@ -29,8 +30,6 @@ std::string NumericStem(const std::string& name) {
 }
 
 }  // namespace
-
-std::string SpoolFolder() { return DataFilePath("temp"); }
 
 bool IsSpoolFileName(const std::string& name) {
   return name.size() > 4 && EndsWith(name, kSpoolExtension);
@@ -48,48 +47,52 @@ void SortSpoolNames(std::vector<std::string>* names) {
   });
 }
 
-int RemoveSpoolTemporaries(const std::string& folder) {
+int RemoveSpoolTemporaries(platform::Env* env, const std::string& folder) {
   std::vector<platform::DirectoryEntry> entries;
-  if (!platform::ListDirectory(folder, &entries)) return 0;
+  if (!env->ListDirectory(folder, &entries).ok()) return 0;
   int removed = 0;
   for (const platform::DirectoryEntry& entry : entries) {
     if (entry.isDirectory || !EndsWith(entry.name, kSpoolTempExtension)) continue;
-    if (platform::DeleteFileAt(folder + platform::kPathSeparator + entry.name)) ++removed;
+    if (env->DeleteFileAt(folder + platform::kPathSeparator + entry.name).ok()) ++removed;
   }
   return removed;
 }
 
-bool SpoolWriter::Write(const std::string& folder, const std::string& content, int64_t nowMs,
-                        std::string* path, std::string* error) {
+bool SpoolWriter::Write(platform::Env* env, const std::string& folder, const std::string& content,
+                        int64_t nowMs, std::string* path, std::string* error) {
   int64_t number = std::max(nowMs, lastNumber_ + 1);
   const std::string prefix = folder + platform::kPathSeparator;
   const std::string temporary = prefix + std::to_string(number) + kSpoolTempExtension;
   // A temporary of this name can only be the remains of a failed attempt.
-  platform::DeleteFileAt(temporary);
-  if (!platform::WriteNewFileDurably(temporary, content)) {
-    *error = "cannot write " + temporary;
+  env->DeleteFileAt(temporary);
+  platform::Status written = env->WriteNewFileDurably(temporary, content);
+  if (!written.ok()) {
+    *error = "cannot write " + temporary + ": " + written.cause();
     return false;
   }
+  platform::Status renamed;
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt, ++number) {
     const std::string target = prefix + std::to_string(number) + kSpoolExtension;
-    if (platform::RenameNoReplace(temporary, target)) {
+    renamed = env->RenameNoReplace(temporary, target);
+    if (renamed.ok()) {
       lastNumber_ = number;
       // Until the folder is on the disk a power cut can still take the new
       // name back, and the next start would remove the sample as a
       // temporary. When the flush fails the file goes and the write fails
       // like any other, so the caller can keep the sample without it being
       // sent twice.
-      if (!platform::FlushDirectory(folder)) {
-        platform::DeleteFileAt(target);
-        *error = "cannot flush " + folder;
+      platform::Status flushed = env->FlushDirectory(folder);
+      if (!flushed.ok()) {
+        env->DeleteFileAt(target);
+        *error = "cannot flush " + folder + ": " + flushed.cause();
         return false;
       }
       *path = target;
       return true;
     }
-    if (!platform::PathExists(target)) break;  // failed for another reason than a taken name
+    if (!env->PathExists(target)) break;  // failed for another reason than a taken name
   }
-  platform::DeleteFileAt(temporary);
-  *error = "cannot rename " + temporary;
+  env->DeleteFileAt(temporary);
+  *error = "cannot rename " + temporary + ": " + renamed.cause();
   return false;
 }

@@ -7,7 +7,8 @@
 // the next start removes, never a partial ".txt". The folder is flushed after
 // the rename, so a power cut cannot undo a rename that was reported done.
 //
-// The functions keep no state of their own and are safe from any thread; a
+// Every file operation goes through the environment it is handed. The
+// functions keep no state of their own and are safe from any thread; a
 // SpoolWriter is used by one thread (the sampler) at a time.
 #pragma once
 
@@ -15,11 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
+
 extern const char kSpoolExtension[];      // ".txt"
 extern const char kSpoolTempExtension[];  // ".writing"
-
-// The spool folder: data/temp under the base directory.
-std::string SpoolFolder();
 
 // True for a name that the uploader sends: it ends in ".txt".
 bool IsSpoolFileName(const std::string& name);
@@ -30,7 +30,7 @@ void SortSpoolNames(std::vector<std::string>* names);
 
 // Deletes every temporary that an interrupted write left in folder. Returns
 // the number removed.
-int RemoveSpoolTemporaries(const std::string& folder);
+int RemoveSpoolTemporaries(platform::Env* env, const std::string& folder);
 
 // Writes the spool files of one run. Names never go backwards within a run:
 // a sample gets the larger of the current millisecond and the previous name
@@ -40,10 +40,10 @@ class SpoolWriter {
  public:
   // Writes content as a new spool file in folder named after nowMs. On
   // success sets *path to the final path. On failure (the folder's flush
-  // included) leaves no file behind, sets *error to a short reason and
-  // returns false.
-  bool Write(const std::string& folder, const std::string& content, int64_t nowMs,
-             std::string* path, std::string* error);
+  // included) leaves no file behind, sets *error to what failed and why
+  // ("cannot write <path>: <cause>") and returns false.
+  bool Write(platform::Env* env, const std::string& folder, const std::string& content,
+             int64_t nowMs, std::string* path, std::string* error);
 
  private:
   int64_t lastNumber_ = 0;  // the number of the last name this writer gave

@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "forward/forward_test_folder.h"
+#include "platform/env.h"
 
 namespace {
+
+platform::Env* const env = platform::Env::Default();
 
 TEST(SpoolWriterTest, WritesExactContentUnderMillisecondNameWithoutTemporary) {
   TestFolder folder;
   SpoolWriter writer;
   std::string path, error;
-  ASSERT_TRUE(writer.Write(folder.path(), "{\"i\":\"A\",\"v\":\"1\",\"t\":5}", 1700000000123, &path, &error));
+  ASSERT_TRUE(writer.Write(env, folder.path(), "{\"i\":\"A\",\"v\":\"1\",\"t\":5}", 1700000000123,
+                           &path, &error));
   EXPECT_EQ(path, folder.file("1700000000123.txt"));
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"1700000000123.txt"});
   EXPECT_EQ(folder.Read("1700000000123.txt"), "{\"i\":\"A\",\"v\":\"1\",\"t\":5}");
@@ -20,8 +24,8 @@ TEST(SpoolWriterTest, SameMillisecondTakesNextFreeName) {
   TestFolder folder;
   SpoolWriter writer;
   std::string path, error;
-  ASSERT_TRUE(writer.Write(folder.path(), "first", 1700000000000, &path, &error));
-  ASSERT_TRUE(writer.Write(folder.path(), "second", 1700000000000, &path, &error));
+  ASSERT_TRUE(writer.Write(env, folder.path(), "first", 1700000000000, &path, &error));
+  ASSERT_TRUE(writer.Write(env, folder.path(), "second", 1700000000000, &path, &error));
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"1700000000000.txt", "1700000000001.txt"}));
   EXPECT_EQ(folder.Read("1700000000000.txt"), "first");
   EXPECT_EQ(folder.Read("1700000000001.txt"), "second");
@@ -33,7 +37,7 @@ TEST(SpoolWriterTest, NameTakenByAnotherRunIsNotOverwritten) {
   folder.Write("1700000000001.txt", "older too");
   SpoolWriter writer;  // a new run knows nothing of these
   std::string path, error;
-  ASSERT_TRUE(writer.Write(folder.path(), "new", 1700000000000, &path, &error));
+  ASSERT_TRUE(writer.Write(env, folder.path(), "new", 1700000000000, &path, &error));
   EXPECT_EQ(path, folder.file("1700000000002.txt"));
   EXPECT_EQ(folder.Read("1700000000000.txt"), "older");
   EXPECT_EQ(folder.Read("1700000000001.txt"), "older too");
@@ -44,8 +48,8 @@ TEST(SpoolWriterTest, ClockGoingBackDoesNotReorderSamples) {
   TestFolder folder;
   SpoolWriter writer;
   std::string first, second, error;
-  ASSERT_TRUE(writer.Write(folder.path(), "a", 1700000005000, &first, &error));
-  ASSERT_TRUE(writer.Write(folder.path(), "b", 1700000001000, &second, &error));
+  ASSERT_TRUE(writer.Write(env, folder.path(), "a", 1700000005000, &first, &error));
+  ASSERT_TRUE(writer.Write(env, folder.path(), "b", 1700000001000, &second, &error));
   std::vector<std::string> names = folder.Names();
   SortSpoolNames(&names);
   EXPECT_EQ(folder.Read(names[0]), "a");
@@ -56,8 +60,10 @@ TEST(SpoolWriterTest, MissingFolderFailsWithReasonAndLeavesNothing) {
   TestFolder folder;
   SpoolWriter writer;
   std::string path, error;
-  EXPECT_FALSE(writer.Write(folder.file("gone"), "x", 1700000000000, &path, &error));
-  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(writer.Write(env, folder.file("gone"), "x", 1700000000000, &path, &error));
+  // What failed, where, and the system's own words for why.
+  EXPECT_EQ(error.rfind("cannot write " + folder.file("gone"), 0), 0u) << error;
+  EXPECT_GT(error.size(), error.find(".writing: ") + 10) << error;
   EXPECT_TRUE(folder.Names().empty());
 }
 
@@ -66,7 +72,7 @@ TEST(SpoolFileTest, RemoveTemporariesKeepsSpoolFiles) {
   folder.Write("1700000000000.writing", "{\"i\":\"A\",\"v\":");
   folder.Write("1700000000001.txt", "{}");
   folder.Write("other.dat", "x");
-  EXPECT_EQ(RemoveSpoolTemporaries(folder.path()), 1);
+  EXPECT_EQ(RemoveSpoolTemporaries(env, folder.path()), 1);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"1700000000001.txt", "other.dat"}));
 }
 
@@ -79,8 +85,8 @@ TEST(SpoolFileTest, NamesMatchOnlyTxt) {
 }
 
 TEST(SpoolFileTest, SortIsNumericOldestFirstThenOtherNames) {
-  std::vector<std::string> names = {"zz.txt", "1700000000010.txt", "1000.txt", "999.txt",
-                                    "1700000000002.txt", "a.txt"};
+  std::vector<std::string> names = {"zz.txt",  "1700000000010.txt", "1000.txt",
+                                    "999.txt", "1700000000002.txt", "a.txt"};
   SortSpoolNames(&names);
   EXPECT_EQ(names, (std::vector<std::string>{"999.txt", "1000.txt", "1700000000002.txt",
                                              "1700000000010.txt", "a.txt", "zz.txt"}));

@@ -4,12 +4,12 @@
 
 platform::HttpExchange TALVXML::Exchange(const std::string& url, const std::string& method,
                                          const std::string& body, const std::string& contentType,
-                                         const platform::HttpRequestLimits& limits) {
+                                         const platform::HttpRequestLimits& limits,
+                                         platform::Env* env) {
   const std::string type =
       contentType.empty() ? std::string("application/x-www-form-urlencoded") : contentType;
-  return platform::PerformHttpRequest(platform::AnsiToUtf16(url), platform::AnsiToUtf16(method),
-                                      platform::AnsiToUtf16(body), platform::AnsiToUtf16(type),
-                                      limits);
+  return env->PerformHttpRequest(platform::AnsiToUtf16(url), platform::AnsiToUtf16(method),
+                                 platform::AnsiToUtf16(body), platform::AnsiToUtf16(type), limits);
 }
 
 std::unique_ptr<platform::HttpExchange> TALVXML::SendRequest(const std::string& url,

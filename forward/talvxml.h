@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/env.h"
 #include "platform/http_client.h"
 
 // Used only by the uploader's thread, but safe from any thread: the
@@ -30,8 +31,10 @@ class TALVXML {
 
   // The whole outcome of one request, whatever its status, so that a caller
   // can tell "no answer at all" from "an answer other than the one wanted".
-  static platform::HttpExchange Exchange(const std::string& url, const std::string& method,
-                                         const std::string& body, const std::string& contentType,
-                                         const platform::HttpRequestLimits& limits =
-                                             platform::HttpRequestLimits());
+  // The request goes out through env.
+  static platform::HttpExchange Exchange(
+      const std::string& url, const std::string& method, const std::string& body,
+      const std::string& contentType,
+      const platform::HttpRequestLimits& limits = platform::HttpRequestLimits(),
+      platform::Env* env = platform::Env::Default());
 };

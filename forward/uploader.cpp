@@ -2,56 +2,58 @@
 
 #include <vector>
 
-#include "app/settings.h"
+#include "common/console_output.h"
 #include "forward/spool_file.h"
 #include "forward/talvxml.h"
 #include "platform/codepage.h"
-#include "platform/file_system.h"
 
-UploadSummary UploadTickWith(const UploaderContext& context, std::atomic<bool>* busy) {
+UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* state) {
   UploadSummary summary;
   if (context.url.empty()) return summary;
   bool expected = false;
-  if (!busy->compare_exchange_strong(expected, true)) return summary;
+  if (!state->busy.compare_exchange_strong(expected, true)) return summary;
+  platform::Env* env = context.env;
 
   std::vector<platform::DirectoryEntry> entries;
   std::vector<std::string> names;
-  if (platform::ListDirectory(context.folder, &entries)) {
+  platform::Status listed = env->ListDirectory(context.folder, &entries);
+  if (listed.ok()) {
+    state->listingFailed = false;
     for (const platform::DirectoryEntry& entry : entries) {
       if (!entry.isDirectory && IsSpoolFileName(entry.name)) names.push_back(entry.name);
     }
+  } else {
+    summary.unlisted = true;
+    if (!state->listingFailed) {
+      PrintErrorLine(
+          env,
+          "\nSpool folder listing failed: cannot list " + context.folder + ": " + listed.cause(),
+          true);
+    }
+    state->listingFailed = true;
   }
   SortSpoolNames(&names);
 
   for (const std::string& name : names) {
     const std::string path = context.folder + platform::kPathSeparator + name;
     std::string content;
-    if (!platform::ReadWholeFile(path, &content)) {
+    if (!env->ReadWholeFile(path, &content).ok()) {
       ++summary.unreadable;
       continue;
     }
     ++summary.posted;
-    platform::HttpExchange reply = context.post(context.url, "[" + content + "]");
+    platform::HttpExchange reply =
+        TALVXML::Exchange(context.url, "POST", "[" + content + "]", "application/json",
+                          platform::HttpRequestLimits(), env);
     if (!reply.answered) {
       summary.ended = true;
       break;
     }
     if (reply.status == 200 && platform::Utf16ToAnsi(reply.responseText) == "OK") {
       // A failed delete leaves the file to be posted again at the next tick.
-      if (platform::DeleteFileAt(path)) ++summary.accepted;
+      if (env->DeleteFileAt(path).ok()) ++summary.accepted;
     }
   }
-  busy->store(false);
+  state->busy.store(false);
   return summary;
-}
-
-void UploadTick() {
-  static std::atomic<bool> busy{false};
-  UploaderContext context;
-  context.url = agentSettings.api_host;
-  context.folder = SpoolFolder();
-  context.post = [](const std::string& url, const std::string& body) {
-    return TALVXML::Exchange(url, "POST", body, "application/json");
-  };
-  UploadTickWith(context, &busy);
 }

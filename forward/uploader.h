@@ -3,34 +3,38 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <string>
 
-#include "platform/http_client.h"
+#include "platform/env.h"
 
-// Posts one body to url and reports the whole outcome.
-using UploadPost = std::function<platform::HttpExchange(const std::string& url, const std::string& body)>;
-
+// What one uploader is handed by its owner.
 struct UploaderContext {
-  std::string url;     // api_host; empty means "send nothing"
-  std::string folder;  // the spool folder
-  UploadPost post;
+  platform::Env* env = nullptr;  // files, the outgoing request and console
+  std::string url;               // api_host; empty means "send nothing"
+  std::string folder;            // the spool folder
+};
+
+// The state one uploader keeps between ticks. Used by the uploader's own
+// worker thread; busy also turns away a tick that overlaps a running one.
+struct UploaderState {
+  std::atomic<bool> busy{false};
+  // The last listing failed and the operator was told; only touched while
+  // busy is held. A failing folder is reported once, not at every tick.
+  bool listingFailed = false;
 };
 
 struct UploadSummary {
-  int posted = 0;        // requests made
-  int accepted = 0;      // files deleted after "OK"
-  int unreadable = 0;    // files skipped because they could not be read
-  bool ended = false;    // a post got no answer, so the rest waits for the next tick
+  int posted = 0;         // requests made
+  int accepted = 0;       // files deleted after "OK"
+  int unreadable = 0;     // files skipped because they could not be read
+  bool unlisted = false;  // the spool folder could not be listed
+  bool ended = false;     // a post got no answer, so the rest waits for the next tick
 };
 
-// One tick with explicit parts; busy turns away a tick that overlaps a running
-// one. Files are taken in ascending name order. A file that cannot be read
-// (still being written, vanished) is skipped and tried at a later tick. A
-// status-200 "OK" deletes the file; any other answer keeps it and the tick
+// One tick. Files are taken in ascending name order. A file that cannot be
+// read (still being written, vanished) is skipped and tried at a later tick.
+// A status-200 "OK" deletes the file; any other answer keeps it and the tick
 // goes on; no answer at all (unreachable, refused, reset, time limit) ends
-// the tick. Never throws.
-UploadSummary UploadTickWith(const UploaderContext& context, std::atomic<bool>* busy);
-
-// The uploader worker's task: api_host, the spool folder, TALVXML.
-void UploadTick();
+// the tick. A folder that cannot be listed is named on the console with the
+// cause. Never throws.
+UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* state);

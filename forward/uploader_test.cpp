@@ -4,7 +4,9 @@
 
 #include <filesystem>
 
+#include "common/utf.h"
 #include "forward/forward_test_folder.h"
+#include "platform/recording_env.h"
 
 namespace {
 
@@ -16,42 +18,72 @@ platform::HttpExchange Answer(int32_t status, const std::u16string& text) {
   return exchange;
 }
 
-class UploaderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    context.url = "http://127.0.0.1:1/in";
-    context.folder = folder.path();
-    context.post = [this](const std::string& url, const std::string& body) {
-      urls.push_back(url);
-      bodies.push_back(body);
-      return reply(body);
-    };
+// The default environment with a recording console, a receiver that the
+// test scripts, and a spool folder listing that fails on request.
+class ReceiverEnv : public platform::RecordingConsoleEnv {
+ public:
+  platform::HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
+                                            const std::u16string& body,
+                                            const std::u16string& contentType,
+                                            const platform::HttpRequestLimits&) override {
+    urls.push_back(Utf16ToUtf8(url));
+    methods.push_back(Utf16ToUtf8(method));
+    types.push_back(Utf16ToUtf8(contentType));
+    bodies.push_back(Utf16ToUtf8(body));
+    return reply(bodies.back());
+  }
+  platform::Status ListDirectory(const std::string& folder,
+                                 std::vector<platform::DirectoryEntry>* entries) override {
+    if (failListing) {
+      entries->clear();
+      return platform::Status::Failed("Permission denied");
+    }
+    return RecordingConsoleEnv::ListDirectory(folder, entries);
   }
 
-  TestFolder folder;
-  UploaderContext context;
-  std::atomic<bool> busy{false};
-  std::vector<std::string> urls;
-  std::vector<std::string> bodies;
+  std::vector<std::string> urls, methods, types, bodies;
   std::function<platform::HttpExchange(const std::string&)> reply = [](const std::string&) {
     return Answer(200, u"OK");
   };
+  bool failListing = false;
+};
+
+class UploaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    context.env = &env;
+    context.url = "http://127.0.0.1:1/in";
+    context.folder = folder.path();
+  }
+
+  UploadSummary Tick() { return UploadTickWith(context, &state); }
+
+  TestFolder folder;
+  ReceiverEnv env;
+  UploaderContext context;
+  UploaderState state;
+  std::vector<std::string>& bodies = env.bodies;
+  std::function<platform::HttpExchange(const std::string&)>& reply = env.reply;
 };
 
 TEST_F(UploaderTest, PostsOldestFirstAsJsonArraysAndDeletesAccepted) {
   folder.Write("1700000000002.txt", "{\"i\":\"B\",\"v\":\"2\",\"t\":1}");
-  folder.Write("1700000000001.txt", "{\"i\":\"A\",\"v\":\"1\",\"t\":1},{\"i\":\"A\",\"v\":\"3\",\"t\":1}");
+  folder.Write("1700000000001.txt",
+               "{\"i\":\"A\",\"v\":\"1\",\"t\":1},{\"i\":\"A\",\"v\":\"3\",\"t\":1}");
   folder.Write("999.txt", "{}");
-  UploadSummary summary = UploadTickWith(context, &busy);
+  UploadSummary summary = Tick();
   EXPECT_EQ(summary.posted, 3);
   EXPECT_EQ(summary.accepted, 3);
   ASSERT_EQ(bodies.size(), 3u);
   EXPECT_EQ(bodies[0], "[{}]");
   EXPECT_EQ(bodies[1], "[{\"i\":\"A\",\"v\":\"1\",\"t\":1},{\"i\":\"A\",\"v\":\"3\",\"t\":1}]");
   EXPECT_EQ(bodies[2], "[{\"i\":\"B\",\"v\":\"2\",\"t\":1}]");
-  EXPECT_EQ(urls[0], "http://127.0.0.1:1/in");
+  EXPECT_EQ(env.urls[0], "http://127.0.0.1:1/in");
+  EXPECT_EQ(env.methods[0], "POST");
+  EXPECT_EQ(env.types[0], "application/json");
   EXPECT_TRUE(folder.Names().empty());
-  EXPECT_FALSE(busy.load());
+  EXPECT_FALSE(state.busy.load());
+  EXPECT_EQ(env.Printed(), "");
 }
 
 TEST_F(UploaderTest, AnswersOtherThanOkKeepTheFileAndTheTickGoesOn) {
@@ -62,13 +94,17 @@ TEST_F(UploaderTest, AnswersOtherThanOkKeepTheFileAndTheTickGoesOn) {
   int call = 0;
   reply = [&call](const std::string&) {
     switch (call++) {
-      case 0: return Answer(200, u"ok");
-      case 1: return Answer(500, u"OK");
-      case 2: return Answer(200, u"OK\n");
-      default: return Answer(200, u"OK");
+      case 0:
+        return Answer(200, u"ok");
+      case 1:
+        return Answer(500, u"OK");
+      case 2:
+        return Answer(200, u"OK\n");
+      default:
+        return Answer(200, u"OK");
     }
   };
-  UploadSummary summary = UploadTickWith(context, &busy);
+  UploadSummary summary = Tick();
   EXPECT_EQ(summary.posted, 4);
   EXPECT_EQ(summary.accepted, 1);
   EXPECT_FALSE(summary.ended);
@@ -78,14 +114,14 @@ TEST_F(UploaderTest, AnswersOtherThanOkKeepTheFileAndTheTickGoesOn) {
 TEST_F(UploaderTest, NoAnswerEndsTheTickAndKeepsEveryFile) {
   for (int i = 1; i <= 5; ++i) folder.Write(std::to_string(i) + ".txt", "{}");
   reply = [](const std::string&) { return platform::HttpExchange(); };
-  UploadSummary summary = UploadTickWith(context, &busy);
+  UploadSummary summary = Tick();
   EXPECT_EQ(summary.posted, 1);
   EXPECT_TRUE(summary.ended);
   EXPECT_EQ(folder.Names().size(), 5u);
   // The receiver is back: the whole backlog goes in one tick, oldest first.
   reply = [](const std::string&) { return Answer(200, u"OK"); };
   bodies.clear();
-  summary = UploadTickWith(context, &busy);
+  summary = Tick();
   EXPECT_EQ(summary.accepted, 5);
   EXPECT_TRUE(folder.Names().empty());
 }
@@ -95,7 +131,7 @@ TEST_F(UploaderTest, SkipsFoldersTemporariesAndOtherFiles) {
   folder.Write("6.writing", "{\"i\":");
   folder.Write("7.dat", "x");
   folder.Write("8.txt", "{}");
-  UploadSummary summary = UploadTickWith(context, &busy);
+  UploadSummary summary = Tick();
   EXPECT_EQ(summary.posted, 1);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"5.txt", "6.writing", "7.dat"}));
 }
@@ -108,7 +144,7 @@ TEST_F(UploaderTest, VanishedFileIsSkippedAndTheRestIsSent) {
     if (body == "[{\"n\":1}]") std::filesystem::remove(folder.file("2.txt"));
     return Answer(200, u"OK");
   };
-  UploadSummary summary = UploadTickWith(context, &busy);
+  UploadSummary summary = Tick();
   EXPECT_EQ(summary.unreadable, 1);
   EXPECT_EQ(summary.accepted, 2);
   EXPECT_EQ(bodies, (std::vector<std::string>{"[{\"n\":1}]", "[{\"n\":3}]"}));
@@ -117,7 +153,7 @@ TEST_F(UploaderTest, VanishedFileIsSkippedAndTheRestIsSent) {
 TEST_F(UploaderTest, EmptyUrlSendsNothing) {
   folder.Write("1.txt", "{}");
   context.url.clear();
-  UploadSummary summary = UploadTickWith(context, &busy);
+  UploadSummary summary = Tick();
   EXPECT_EQ(summary.posted, 0);
   EXPECT_TRUE(bodies.empty());
   EXPECT_EQ(folder.Names().size(), 1u);
@@ -125,9 +161,30 @@ TEST_F(UploaderTest, EmptyUrlSendsNothing) {
 
 TEST_F(UploaderTest, BusyTickReturnsAtOnce) {
   folder.Write("1.txt", "{}");
-  busy.store(true);
-  EXPECT_EQ(UploadTickWith(context, &busy).posted, 0);
-  EXPECT_TRUE(busy.load());
+  state.busy.store(true);
+  EXPECT_EQ(Tick().posted, 0);
+  EXPECT_TRUE(state.busy.load());
+}
+
+TEST_F(UploaderTest, FailedListingIsReportedOnceWithItsCauseAndKeepsEveryFile) {
+  folder.Write("1.txt", "{}");
+  env.failListing = true;
+  UploadSummary summary = Tick();
+  EXPECT_TRUE(summary.unlisted);
+  EXPECT_EQ(summary.posted, 0);
+  EXPECT_EQ(env.Printed(),
+            "\nSpool folder listing failed: cannot list " + folder.path() + ": Permission denied");
+  Tick();  // still failing: told once
+  EXPECT_EQ(env.Printed().find("listing failed", 30), std::string::npos) << env.Printed();
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"1.txt"});
+  EXPECT_FALSE(state.busy.load());
+
+  env.failListing = false;  // readable again: the file goes
+  EXPECT_EQ(Tick().accepted, 1);
+  EXPECT_TRUE(folder.Names().empty());
+  env.failListing = true;  // a new failure after a good listing is told again
+  Tick();
+  EXPECT_NE(env.Printed().find("listing failed", 30), std::string::npos) << env.Printed();
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   }
   int round = 0;
   SamplerContext context;
+  context.env = platform::Env::Default();
   context.session = &session;
   context.folder = folder.string();
   context.read = [&session, &round](int32_t count, TextList names) {
