@@ -43,6 +43,10 @@ class PeriodicWorker {
 
   bool IsRunning() const { return !stopped_.load(); }
 
+  // True from a stop request until the thread has ended; a long task looks
+  // at it to end early.
+  bool StopRequested() const { return stopRequested_.load(); }
+
  private:
   struct ThreadRecord;
   static void Run(ThreadRecord* record);

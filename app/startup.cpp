@@ -127,9 +127,11 @@ int RunAgent() {
     };
     forwarding.sampling.folder = spoolFolder;
     forwarding.sampling.showread = agentSettings.showread;
+    forwarding.sampling.stopRequested = [&workers] { return workers.sampler.StopRequested(); };
     forwarding.uploading.env = env;
     forwarding.uploading.url = agentSettings.api_host;
     forwarding.uploading.folder = spoolFolder;
+    forwarding.uploading.stopRequested = [&workers] { return workers.uploader.StopRequested(); };
     StartWorker(
         &workers.sampler, "sampler", agentSettings.sampleIntervalMs,
         [&forwarding] { SampleTickWith(forwarding.sampling, &forwarding.samplerState); }, env);

@@ -8,6 +8,7 @@
 void SampleTickWith(const SamplerContext& context, SamplerState* state) {
   OpcSession* session = context.session;
   if (session == nullptr) return;
+  if (context.stopRequested && context.stopRequested()) return;
   bool expected = false;
   if (!state->busy.compare_exchange_strong(expected, true)) return;
 

@@ -25,6 +25,9 @@ struct SamplerContext {
   SamplingRead read;
   std::string folder;     // where spool files go
   bool showread = false;  // print "\nRead:" and each sample
+  // True once the owner wants the sampler to end (the agent is stopping): a
+  // tick that sees it takes no sample. Empty: never.
+  std::function<bool()> stopRequested;
 };
 
 // The state one sampler keeps between ticks. Used by the sampler's own

@@ -126,6 +126,14 @@ TEST_F(SamplerTest, NotConnectedDoesNotReadOrWrite) {
   EXPECT_TRUE(folder.Names().empty());
 }
 
+TEST_F(SamplerTest, StopRequestTakesNoSample) {
+  context.stopRequested = [] { return true; };
+  SampleTickWith(context, &state);
+  EXPECT_EQ(device.reads, 0);
+  EXPECT_TRUE(folder.Names().empty());
+  EXPECT_FALSE(state.busy.load());
+}
+
 TEST_F(SamplerTest, BusyTickReturnsAtOnce) {
   state.busy.store(true);
   SampleTickWith(context, &state);

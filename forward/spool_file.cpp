@@ -58,8 +58,26 @@ int RemoveSpoolTemporaries(platform::Env* env, const std::string& folder) {
   return removed;
 }
 
+int64_t HighestSpoolNumber(platform::Env* env, const std::string& folder) {
+  std::vector<platform::DirectoryEntry> entries;
+  if (!env->ListDirectory(folder, &entries).ok()) return 0;
+  int64_t highest = 0;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.isDirectory || !IsSpoolFileName(entry.name)) continue;
+    const std::string digits = NumericStem(entry.name);
+    // Longer names lie beyond any clock and any name this writer can give.
+    if (digits.empty() || digits.size() > 18) continue;
+    highest = std::max<int64_t>(highest, std::stoll(digits));
+  }
+  return highest;
+}
+
 bool SpoolWriter::Write(platform::Env* env, const std::string& folder, const std::string& content,
                         int64_t nowMs, std::string* path, std::string* error) {
+  if (!seeded_) {
+    lastNumber_ = std::max(lastNumber_, HighestSpoolNumber(env, folder));
+    seeded_ = true;
+  }
   int64_t number = std::max(nowMs, lastNumber_ + 1);
   const std::string prefix = folder + platform::kPathSeparator;
   const std::string temporary = prefix + std::to_string(number) + kSpoolTempExtension;

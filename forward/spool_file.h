@@ -32,10 +32,15 @@ void SortSpoolNames(std::vector<std::string>* names);
 // the number removed.
 int RemoveSpoolTemporaries(platform::Env* env, const std::string& folder);
 
-// Writes the spool files of one run. Names never go backwards within a run:
-// a sample gets the larger of the current millisecond and the previous name
-// plus one, and when that name is taken (a file from another run) the next
-// free one.
+// The number of the newest spool file in folder (the largest all-digit name),
+// or 0 when there is none or the folder cannot be listed.
+int64_t HighestSpoolNumber(platform::Env* env, const std::string& folder);
+
+// Writes the spool files of one run. Names never go backwards, not even
+// across a restart with the clock set back: a sample gets the larger of the
+// current millisecond and the previous name plus one, where the first write
+// of a run takes the newest name already in the folder as the previous one;
+// and when that name is taken the next free one.
 class SpoolWriter {
  public:
   // Writes content as a new spool file in folder named after nowMs. On
@@ -46,5 +51,6 @@ class SpoolWriter {
              int64_t nowMs, std::string* path, std::string* error);
 
  private:
-  int64_t lastNumber_ = 0;  // the number of the last name this writer gave
+  int64_t lastNumber_ = 0;  // the number of the last name given or found
+  bool seeded_ = false;     // lastNumber_ has taken in the folder's newest name
 };

@@ -56,6 +56,22 @@ TEST(SpoolWriterTest, ClockGoingBackDoesNotReorderSamples) {
   EXPECT_EQ(folder.Read(names[1]), "b");
 }
 
+TEST(SpoolWriterTest, NewRunWithTheClockSetBackNamesAfterTheNewestWaitingFile) {
+  TestFolder folder;
+  folder.Write("1700000009000.txt", "from the last run");
+  folder.Write("1700000005000.txt", "older");
+  folder.Write("99999999999999999999.txt", "not a clock's name");
+  folder.Write("note.txt", "not numbered");
+  SpoolWriter writer;  // the new run's clock is 8 s behind the last run's
+  std::string first, second, error;
+  ASSERT_TRUE(writer.Write(env, folder.path(), "a", 1700000001000, &first, &error));
+  ASSERT_TRUE(writer.Write(env, folder.path(), "b", 1700000001500, &second, &error));
+  EXPECT_EQ(first, folder.file("1700000009001.txt"));
+  EXPECT_EQ(second, folder.file("1700000009002.txt"));
+  EXPECT_EQ(HighestSpoolNumber(env, folder.path()), 1700000009002);
+  EXPECT_EQ(HighestSpoolNumber(env, folder.file("gone")), 0);
+}
+
 TEST(SpoolWriterTest, MissingFolderFailsWithReasonAndLeavesNothing) {
   TestFolder folder;
   SpoolWriter writer;

@@ -7,6 +7,14 @@
 #include "forward/talvxml.h"
 #include "platform/codepage.h"
 
+namespace {
+
+// A proxy's answers while the receiver behind it is down: every other file
+// would get the same, so the tick ends instead of posting the whole backlog.
+bool IsGatewayFailure(int32_t status) { return status == 502 || status == 503 || status == 504; }
+
+}  // namespace
+
 UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* state) {
   UploadSummary summary;
   if (context.url.empty()) return summary;
@@ -35,6 +43,10 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
   SortSpoolNames(&names);
 
   for (const std::string& name : names) {
+    if (context.stopRequested && context.stopRequested()) {
+      summary.stopped = true;
+      break;
+    }
     const std::string path = context.folder + platform::kPathSeparator + name;
     std::string content;
     if (!env->ReadWholeFile(path, &content).ok()) {
@@ -45,7 +57,7 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
     platform::HttpExchange reply =
         TALVXML::Exchange(context.url, "POST", "[" + content + "]", "application/json",
                           platform::HttpRequestLimits(), env);
-    if (!reply.answered) {
+    if (!reply.answered || IsGatewayFailure(reply.status)) {
       summary.ended = true;
       break;
     }

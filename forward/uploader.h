@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "platform/env.h"
@@ -12,6 +13,9 @@ struct UploaderContext {
   platform::Env* env = nullptr;  // files, the outgoing request and console
   std::string url;               // api_host; empty means "send nothing"
   std::string folder;            // the spool folder
+  // True once the owner wants the uploader to end (the agent is stopping);
+  // looked at before each file. Empty: never.
+  std::function<bool()> stopRequested;
 };
 
 // The state one uploader keeps between ticks. Used by the uploader's own
@@ -28,13 +32,15 @@ struct UploadSummary {
   int accepted = 0;       // files deleted after "OK"
   int unreadable = 0;     // files skipped because they could not be read
   bool unlisted = false;  // the spool folder could not be listed
-  bool ended = false;     // a post got no answer, so the rest waits for the next tick
+  bool ended = false;     // no answer or a gateway's, so the rest waits for the next tick
+  bool stopped = false;   // a stop request ended the tick
 };
 
 // One tick. Files are taken in ascending name order. A file that cannot be
 // read (still being written, vanished) is skipped and tried at a later tick.
 // A status-200 "OK" deletes the file; any other answer keeps it and the tick
-// goes on; no answer at all (unreachable, refused, reset, time limit) ends
-// the tick. A folder that cannot be listed is named on the console with the
-// cause. Never throws.
+// goes on; no answer at all (unreachable, refused, reset, time limit) and a
+// gateway's answer that the receiver behind it is down (502, 503, 504) end
+// the tick, and a stop request ends it before the next file. A folder that
+// cannot be listed is named on the console with the cause. Never throws.
 UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* state);

@@ -126,6 +126,42 @@ TEST_F(UploaderTest, NoAnswerEndsTheTickAndKeepsEveryFile) {
   EXPECT_TRUE(folder.Names().empty());
 }
 
+TEST_F(UploaderTest, GatewayAnswersEndTheTickAndKeepEveryFile) {
+  for (int32_t status : {502, 503, 504}) {
+    for (int i = 1; i <= 3; ++i) folder.Write(std::to_string(i) + ".txt", "{}");
+    bodies.clear();
+    reply = [status](const std::string&) { return Answer(status, u"Bad Gateway"); };
+    UploadSummary summary = Tick();
+    EXPECT_EQ(summary.posted, 1) << status;
+    EXPECT_TRUE(summary.ended) << status;
+    EXPECT_EQ(folder.Names().size(), 3u) << status;
+    reply = [](const std::string&) { return Answer(200, u"OK"); };
+    EXPECT_EQ(Tick().accepted, 3) << status;
+  }
+  // Other refusals keep today's rule: the file stays and the tick goes on.
+  for (int i = 1; i <= 3; ++i) folder.Write(std::to_string(i) + ".txt", "{}");
+  reply = [](const std::string&) { return Answer(500, u""); };
+  UploadSummary summary = Tick();
+  EXPECT_EQ(summary.posted, 3);
+  EXPECT_FALSE(summary.ended);
+}
+
+TEST_F(UploaderTest, StopRequestEndsTheTickBetweenFiles) {
+  for (int i = 1; i <= 5; ++i) folder.Write(std::to_string(i) + ".txt", "{}");
+  bool stopping = false;
+  context.stopRequested = [&stopping] { return stopping; };
+  reply = [&](const std::string&) {
+    if (bodies.size() == 2) stopping = true;  // asked while the second post is under way
+    return Answer(200, u"OK");
+  };
+  UploadSummary summary = Tick();
+  EXPECT_TRUE(summary.stopped);
+  EXPECT_EQ(summary.posted, 2);
+  // The post under way finished and its file went; the rest waits untouched.
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"3.txt", "4.txt", "5.txt"}));
+  EXPECT_FALSE(state.busy.load());
+}
+
 TEST_F(UploaderTest, SkipsFoldersTemporariesAndOtherFiles) {
   std::filesystem::create_directory(folder.file("5.txt"));
   folder.Write("6.writing", "{\"i\":");

@@ -2,13 +2,14 @@
 
 Each POST is recorded (path, headers, raw body). What it answers is chosen by
 the test at any moment: "OK", another text, status 500, or a reset of the
-connection without any answer.
+connection without any answer; and how long it takes before answering.
 """
 import http.server
 import socket
 import ssl
 import struct
 import threading
+import time
 
 
 class Receiver:
@@ -16,6 +17,7 @@ class Receiver:
         self.lock = threading.Lock()  # guards posts and mode
         self.posts = []
         self.mode = "OK"
+        self.delay = 0.0  # seconds before each answer
         self.certificate = certificate
         self.port = port
         self.server = None
@@ -35,6 +37,10 @@ class Receiver:
                 body = self.rfile.read(length)
                 with receiver.lock:
                     mode = receiver.mode
+                    delay = receiver.delay
+                if delay:
+                    time.sleep(delay)  # a receiver that takes its time to answer
+                with receiver.lock:
                     receiver.posts.append({"path": self.path, "headers": dict(self.headers),
                                            "body": body, "answer": mode})
                 if mode == "reset":

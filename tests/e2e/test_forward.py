@@ -2,6 +2,7 @@
 import json
 import os
 import shutil
+import signal
 import subprocess
 import unittest
 
@@ -97,6 +98,33 @@ class ForwardTest(AgentTestCase):
         self.assert_json_arrays(back.bodies())
         wait_until(lambda: not (set(backlog) & set(spool_files(folder))), 20,
                    what="the backlog's files deleted")
+
+    @unittest.skipIf(IS_WINDOWS, "SIGTERM is the Linux build's orderly shutdown")
+    def test_sigterm_during_a_long_drain_ends_at_once_and_loses_no_file(self):
+        receiver = self.receiver()
+        receiver.delay = 0.02
+        folder = self.make_folder(config={"ITEMS": {"cf": "1"},
+                                          "APIS": {"api_host": receiver.url()}})
+        temp = folder.path("temp")
+        os.makedirs(temp)
+        backlog = {}
+        for i in range(3000):
+            name = "%d.txt" % (1700000000000 + i)
+            backlog[name] = b'{"i":"Level","v":"%d","t":1700000000}' % i
+            with open(os.path.join(temp, name), "wb") as handle:
+                handle.write(backlog[name])
+        agent = folder.start()
+        wait_until(lambda: len(receiver.snapshot()) >= 20, 60, what="the drain under way")
+        agent.signal(signal.SIGTERM)
+        # Without the stop between files the agent would post the whole
+        # backlog first, which takes more than a minute at 20 ms a file.
+        self.assertEqual(agent.wait_exit(timeout=2.0), 0)
+        delivered = set(receiver.bodies("OK"))
+        left = set(os.listdir(temp))
+        for name, content in backlog.items():
+            self.assertTrue(name in left or b"[" + content + b"]" in delivered,
+                            "%s neither delivered nor in the spool" % name)
+        self.assertGreater(len(left & set(backlog)), 2000)
 
     def test_empty_api_host_sends_nothing_and_keeps_files(self):
         receiver = self.receiver()
