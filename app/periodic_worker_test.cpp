@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -65,14 +64,15 @@ TEST(PeriodicWorker, PeriodIsIntervalPlusTaskTime) {
 }
 
 TEST(PeriodicWorker, ZeroIntervalRunsBackToBack) {
-  std::atomic<int> runs{0};
+  RunLog log;
   PeriodicWorker worker;
-  ASSERT_TRUE(worker.Start(0, [&] { ++runs; }));
-  while (runs.load() < 1000) std::this_thread::yield();
+  ASSERT_TRUE(worker.Start(0, [&] { log.Record(); }));
+  ASSERT_TRUE(log.AwaitRuns(1000, 5000));
   worker.Stop();
-  int after = runs.load();
+  std::size_t after = log.Times().size();
+  // A run that came after Stop returned would show within this window.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(runs.load(), after) << "no run after Stop returned";
+  EXPECT_EQ(log.Times().size(), after) << "no run after Stop returned";
 }
 
 TEST(PeriodicWorker, StopWhenIdleAndTwiceReturnsAtOnce) {
@@ -99,11 +99,14 @@ TEST(PeriodicWorker, SecondStartIsIgnoredAndRestartWorks) {
 
 TEST(PeriodicWorker, StopDuringSleepWaitsForOneMoreRun) {
   RunLog log;
+  RunLog ends;
   PeriodicWorker worker;
-  ASSERT_TRUE(worker.Start(300, [&] { log.Record(); }));
-  ASSERT_TRUE(log.AwaitRuns(1, 5000));
-  // Let the first run end, so that the thread sleeps towards its second run.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(worker.Start(300, [&] {
+    log.Record();
+    ends.Record();  // the task's last step
+  }));
+  // Once the first run has ended, the thread sleeps towards its second run.
+  ASSERT_TRUE(ends.AwaitRuns(1, 5000));
   int64_t stopAsked = NowMs();
   worker.Stop();
   EXPECT_GE(NowMs() - stopAsked, 240);

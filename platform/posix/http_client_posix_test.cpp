@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -32,9 +35,16 @@ class OneShotServer {
     thread_ = std::thread([this] { Serve(); });
   }
   ~OneShotServer() {
+    Hangup();
     shutdown(listener_, SHUT_RDWR);
     close(listener_);
     thread_.join();
+  }
+  // Ends the connection being served (a silent one included) at once.
+  void Hangup() {
+    std::lock_guard<std::mutex> hold(lock_);
+    hungUp_ = true;
+    if (connection_ >= 0) shutdown(connection_, SHUT_RDWR);
   }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/in"; }
   std::string request() {
@@ -47,6 +57,11 @@ class OneShotServer {
   void Serve() {
     int connection = accept(listener_, nullptr, nullptr);
     if (connection < 0) return;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (hungUp_) shutdown(connection, SHUT_RDWR);
+      connection_ = connection;
+    }
     char buffer[4096];
     // Read the head and as much body as Content-Length announces.
     for (;;) {
@@ -62,7 +77,11 @@ class OneShotServer {
     if (answerAtAll_) {
       send(connection, answer_.data(), answer_.size(), MSG_NOSIGNAL);
     } else {
-      recv(connection, buffer, sizeof buffer, 0);  // until the client gives up
+      recv(connection, buffer, sizeof buffer, 0);  // until the client gives up or Hangup
+    }
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      connection_ = -1;
     }
     close(connection);
   }
@@ -72,6 +91,9 @@ class OneShotServer {
   int listener_ = -1;
   int port_ = 0;
   std::string request_;
+  std::mutex lock_;      // guards connection_ and hungUp_
+  int connection_ = -1;  // the connection being served, -1 when none
+  bool hungUp_ = false;
   std::thread thread_;
 };
 
@@ -117,9 +139,23 @@ TEST(HttpClientPosixTest, SilentServerIsGivenUpAfterTheLimit) {
   OneShotServer server("", false);
   platform::HttpRequestLimits limits;
   limits.totalMs = 300;
-  platform::HttpExchange exchange =
-      TALVXML::Exchange(server.url(), "POST", "[]", "application/json", limits);
-  EXPECT_FALSE(exchange.answered);
+  // The exchange runs on a thread of its own: a limit that does not work
+  // fails the test at the deadline instead of hanging it, and the server
+  // then hangs up so that the exchange ends and the thread can be joined.
+  std::packaged_task<platform::HttpExchange()> exchange(
+      [&] { return TALVXML::Exchange(server.url(), "POST", "[]", "application/json", limits); });
+  std::future<platform::HttpExchange> result = exchange.get_future();
+  const auto start = std::chrono::steady_clock::now();
+  std::thread client(std::move(exchange));
+  const bool endedInTime =
+      result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  server.Hangup();
+  client.join();
+  ASSERT_TRUE(endedInTime) << "a 300 ms limit still waited after 10 s";
+  EXPECT_FALSE(result.get().answered);
+  // It did wait for the answer that never came, up to the limit.
+  EXPECT_GE(elapsed, std::chrono::milliseconds(250));
 }
 
 TEST(HttpClientPosixTest, DefaultLimitsAreTenAndSixtySeconds) {

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -33,8 +36,16 @@ class OneShotServer {
     thread_ = std::thread([this] { Serve(); });
   }
   ~OneShotServer() {
+    Hangup();
     closesocket(listener_);
     thread_.join();
+  }
+  // Ends the connection being served (a silent one included) at once; a
+  // client that gave up may keep its connection open.
+  void Hangup() {
+    std::lock_guard<std::mutex> hold(lock_);
+    hungUp_ = true;
+    if (connection_ != INVALID_SOCKET) shutdown(connection_, SD_BOTH);
   }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/in"; }
   std::string request() {
@@ -47,10 +58,11 @@ class OneShotServer {
   void Serve() {
     SOCKET connection = accept(listener_, nullptr, nullptr);
     if (connection == INVALID_SOCKET) return;
-    // A client that gave up may keep its connection open; do not wait for ever.
-    DWORD receiveLimitMs = 5000;
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimitMs),
-               sizeof receiveLimitMs);
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (hungUp_) shutdown(connection, SD_BOTH);
+      connection_ = connection;
+    }
     char buffer[4096];
     // Read the head and as much body as Content-Length announces.
     for (;;) {
@@ -66,7 +78,11 @@ class OneShotServer {
     if (answerAtAll_) {
       send(connection, answer_.data(), static_cast<int>(answer_.size()), 0);
     } else {
-      recv(connection, buffer, sizeof buffer, 0);  // until the client gives up
+      recv(connection, buffer, sizeof buffer, 0);  // until the client gives up or Hangup
+    }
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      connection_ = INVALID_SOCKET;
     }
     closesocket(connection);
   }
@@ -76,6 +92,9 @@ class OneShotServer {
   SOCKET listener_ = INVALID_SOCKET;
   int port_ = 0;
   std::string request_;
+  std::mutex lock_;                     // guards connection_ and hungUp_
+  SOCKET connection_ = INVALID_SOCKET;  // the connection being served
+  bool hungUp_ = false;
   std::thread thread_;
 };
 
@@ -133,9 +152,23 @@ TEST(HttpClientWindowsTest, SilentServerIsGivenUpAfterTheLimit) {
   OneShotServer server("", false);
   platform::HttpRequestLimits limits;
   limits.totalMs = 300;
-  platform::HttpExchange exchange =
-      TALVXML::Exchange(server.url(), "POST", "[]", "application/json", limits);
-  EXPECT_FALSE(exchange.answered);
+  // The exchange runs on a thread of its own: a limit that does not work
+  // fails the test at the deadline instead of hanging it, and the server
+  // then hangs up so that the exchange ends and the thread can be joined.
+  // The deadline stays below the request object's own receive time-out.
+  std::packaged_task<platform::HttpExchange()> exchange(
+      [&] { return TALVXML::Exchange(server.url(), "POST", "[]", "application/json", limits); });
+  std::future<platform::HttpExchange> result = exchange.get_future();
+  const auto start = std::chrono::steady_clock::now();
+  std::thread client(std::move(exchange));
+  const bool endedInTime = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  server.Hangup();
+  client.join();
+  ASSERT_TRUE(endedInTime) << "a 300 ms limit still waited after 10 s";
+  EXPECT_FALSE(result.get().answered);
+  // It did wait for the answer that never came, up to the limit.
+  EXPECT_GE(elapsed, std::chrono::milliseconds(250));
 }
 
 TEST(HttpClientWindowsTest, DefaultLimitsAreTenAndSixtySeconds) {
