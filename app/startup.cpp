@@ -5,6 +5,7 @@
 #include "app/console_window.h"
 #include "app/periodic_worker.h"
 #include "app/settings.h"
+#include "bridge/opc_operations.h"
 #include "bridge/request_bridge.h"
 #include "common/process_paths.h"
 #include "common/text_helpers.h"
@@ -116,8 +117,22 @@ int RunAgent() {
   opcSession->connector = opc::CreatePlatformConnector(processPaths.baseDirectory).release();
   if (!RunConnectionStage(&groupReady)) return 0;
 
+  // The bridge of the API's requests to the OPC worker. Never destroyed:
+  // connection threads may still wait on it when the process ends.
+  RequestBridge* bridge = new RequestBridge(OpcSessionOperations(opcSession));
+
   if (groupReady) {
-    if (!platform::StartDetachedThread(StartHttpServer)) {
+    HttpSettings http;
+    http.port = agentSettings.port;
+    http.versionText = kAgentVersion;
+    http.accessKey = agentSettings.key;
+    http.allowList = agentSettings.allowip;
+    if (!platform::StartDetachedThread([http, bridge, env] {
+          ServeHttpApi(
+              http,
+              [bridge](BridgeRequest request) { return bridge->SubmitAndWait(std::move(request)); },
+              env);
+        })) {
       PrintErrorLine("\nFailed to start http server!", false);
     }
     forwarding.sampling.env = env;
@@ -142,7 +157,7 @@ int RunAgent() {
   }
 
   // The workers that run whether or not the first connection succeeded.
-  StartWorker(&workers.opcWorker, "OPC worker", 1, OpcWorkerTick, env);
+  StartWorker(&workers.opcWorker, "OPC worker", 1, [bridge] { bridge->OpcWorkerTick(); }, env);
   StartWorker(&workers.supervisor, "connection supervisor", 1000, SuperviseTick, env);
 
   // The console, the hidden window and the tray.

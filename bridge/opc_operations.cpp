@@ -1,28 +1,29 @@
-// The production operations of the bridge: the OPC client's read, write and
-// listing, each holding the session lock for the whole call so that no other
-// OPC user (supervisor, sampler) runs between its steps.
+#include "bridge/opc_operations.h"
+
 #include <mutex>
 
-#include "bridge/request_bridge.h"
 #include "opc/opc_client.h"
 #include "opc/opc_session.h"
 
 namespace {
 
-BridgeOperation UnderSessionLock(std::string (*operation)(const std::string&, const std::string&,
+BridgeOperation UnderSessionLock(OpcSession* session,
+                                 std::string (*operation)(const std::string&, const std::string&,
                                                           const std::string&)) {
-  return [operation](const std::string& group, const std::string& item, const std::string& third) {
+  return [session, operation](const std::string& group, const std::string& item,
+                              const std::string& argument) {
     // Without a session there is nothing to ask; the empty answer lets the
     // waiter end with TimeOut as for any unanswered request.
-    if (opcSession == nullptr) return std::string();
-    std::lock_guard<std::mutex> guard(opcSession->lock);
-    return operation(group, item, third);
+    if (session == nullptr) return std::string();
+    std::lock_guard<std::mutex> guard(session->lock);
+    return operation(group, item, argument);
   };
 }
 
 }  // namespace
 
-BridgeOperations OpcBridgeOperations() {
-  return BridgeOperations{UnderSessionLock(&ReadTags), UnderSessionLock(&WriteTags),
-                          UnderSessionLock(&ListLeafItems)};
+BridgeOperations OpcSessionOperations(OpcSession* session) {
+  return BridgeOperations{UnderSessionLock(session, &ReadTags),
+                          UnderSessionLock(session, &WriteTags),
+                          UnderSessionLock(session, &ListLeafItems)};
 }

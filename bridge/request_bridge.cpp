@@ -1,15 +1,9 @@
 #include "bridge/request_bridge.h"
 
-#include <cstdlib>
 #include <ctime>
 #include <random>
 
 #include "common/text_helpers.h"
-
-std::string RequestValue(const BridgeRequest& request, const std::string& key) {
-  auto found = request.find(key);
-  return found == request.end() ? std::string() : found->second;
-}
 
 RequestBridge::RequestBridge(BridgeOperations operations, int64_t timeoutMs, int64_t idleWaitMs)
     : operations_(std::move(operations)), timeoutMs_(timeoutMs), idleWaitMs_(idleWaitMs) {}
@@ -38,12 +32,11 @@ std::string RequestBridge::MakeRequestId() {
 
 std::string RequestBridge::SubmitAndWait(BridgeRequest request) {
   const std::string id = MakeRequestId();
-  request["id"] = id;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
   std::condition_variable answered;
   std::unique_lock<std::mutex> guard(lock_);
   waitingIds_[id] = &answered;
-  requestQueue_.push_back(request);
+  requestQueue_.push_back(QueuedRequest{std::move(request), id});
   requestQueued_.notify_all();
   std::string answer;
   for (;;) {
@@ -66,8 +59,8 @@ std::string RequestBridge::SubmitAndWait(BridgeRequest request) {
 
 void RequestBridge::OpcWorkerTick() {
   if (busy_.exchange(true)) return;
-  BridgeRequest request;
-  bool taken = false;
+  QueuedRequest taken;
+  bool any = false;
   {
     std::unique_lock<std::mutex> guard(lock_);
     if (requestQueue_.empty() && idleWaitMs_ > 0) {
@@ -75,33 +68,20 @@ void RequestBridge::OpcWorkerTick() {
                               [this] { return !requestQueue_.empty(); });
     }
     if (!requestQueue_.empty()) {
-      request = std::move(requestQueue_.front());
+      taken = std::move(requestQueue_.front());
       requestQueue_.pop_front();
-      taken = true;
+      any = true;
     }
   }
-  if (taken) {
-    const int kind = std::atoi(RequestValue(request, "c").c_str());
-    const BridgeOperation* operation = nullptr;
-    std::string third;
-    if (kind == 30) {
-      operation = &operations_.read;
-      third = RequestValue(request, "tags");
-    } else if (kind == 40) {
-      operation = &operations_.write;
-      third = RequestValue(request, "tagkvs");
-    } else if (kind == 50) {
-      operation = &operations_.list;
-      third = RequestValue(request, "filters");
-    }
-    if (operation && *operation) {
+  if (any && taken.request.kind != nullptr) {
+    const BridgeOperation& operation = operations_.*(taken.request.kind->operation);
+    if (operation) {
       std::string answer =
-          (*operation)(RequestValue(request, "group"), RequestValue(request, "item"), third);
-      const std::string id = RequestValue(request, "id");
+          operation(taken.request.group, taken.request.item, taken.request.argument);
       std::lock_guard<std::mutex> guard(lock_);
-      auto waiter = waitingIds_.find(id);
+      auto waiter = waitingIds_.find(taken.id);
       if (!answer.empty() && waiter != waitingIds_.end()) {
-        answerTable_[id] = std::move(answer);
+        answerTable_[taken.id] = std::move(answer);
         if (waiter->second) waiter->second->notify_one();
       }
     }
@@ -129,11 +109,3 @@ std::size_t RequestBridge::WaitingCount() {
   std::lock_guard<std::mutex> guard(lock_);
   return waitingIds_.size();
 }
-
-RequestBridge& ProcessBridge() {
-  // Made on first use and kept until the process ends.
-  static RequestBridge* bridge = new RequestBridge(OpcBridgeOperations());
-  return *bridge;
-}
-
-void OpcWorkerTick() { ProcessBridge().OpcWorkerTick(); }

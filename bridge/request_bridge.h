@@ -7,34 +7,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 
-// A request on its way to the OPC worker: "c", "group", "item", the kind's
-// third key ("tags", "tagkvs" or "filters") and the "id" the bridge adds.
-using BridgeRequest = std::map<std::string, std::string>;
-
-// The value under key, or the empty text when the key is absent.
-std::string RequestValue(const BridgeRequest& request, const std::string& key);
-
-// One OPC operation as the worker calls it: (group, item, third argument).
-using BridgeOperation =
-    std::function<std::string(const std::string&, const std::string&, const std::string&)>;
-
-// The three operations the worker runs, by request kind. The production table
-// runs the OPC client's operations under the session lock; tests hand fakes.
-// An empty entry answers nothing (its waiter times out).
-struct BridgeOperations {
-  BridgeOperation read;   // kind 30
-  BridgeOperation write;  // kind 40
-  BridgeOperation list;   // kind 50
-};
-
-// The OPC client's ReadTags, WriteTags and ListLeafItems, each run while
-// holding opcSession->lock.
-BridgeOperations OpcBridgeOperations();
+#include "bridge/request_kinds.h"
 
 constexpr int64_t kBridgeTimeoutMs = 10000;
 // How long a tick that finds the queue empty waits for a request before it
@@ -49,13 +26,13 @@ class RequestBridge {
   RequestBridge(const RequestBridge&) = delete;
   RequestBridge& operator=(const RequestBridge&) = delete;
 
-  // Queues a copy of request under a fresh id and blocks (without spinning)
+  // Queues request under a fresh id and blocks (without spinning)
   // until the worker files a non-empty answer or more than the time limit has
   // passed. Returns the answer or "TimeOut". Any thread.
   std::string SubmitAndWait(BridgeRequest request);
 
-  // Takes the oldest request off the queue and runs its operation on the
-  // calling thread. With the queue empty it waits up to the idle wait for a
+  // Takes the oldest request off the queue and runs its kind's operation on
+  // the calling thread. With the queue empty it waits up to the idle wait for a
   // request to arrive (without holding any lock), and returns without work
   // when none does. Called by the one OPC worker.
   void OpcWorkerTick();
@@ -81,7 +58,11 @@ class RequestBridge {
   // while an operation runs; a waiter sleeps on its own condition variable
   // with it released, so filing one answer wakes exactly one thread.
   std::mutex lock_;
-  std::deque<BridgeRequest> requestQueue_;
+  struct QueuedRequest {
+    BridgeRequest request;
+    std::string id;
+  };
+  std::deque<QueuedRequest> requestQueue_;
   // Signalled under lock_ when a request is queued; the idle worker (and
   // AwaitQueued) sleeps on it.
   std::condition_variable requestQueued_;
@@ -92,9 +73,3 @@ class RequestBridge {
   std::map<std::string, std::condition_variable*> waitingIds_;
   std::atomic<bool> busy_{false};
 };
-
-// The process-wide bridge, running the OPC client's operations.
-RequestBridge& ProcessBridge();
-
-// The OPC worker's task (every 1 ms): one tick of the process-wide bridge.
-void OpcWorkerTick();

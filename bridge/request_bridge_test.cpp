@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-
 namespace {
 
 // Records the calls the worker makes and answers with a fixed text.
@@ -28,9 +27,8 @@ struct FakeOperations {
   BridgeOperations Table() { return BridgeOperations{Make("read"), Make("write"), Make("list")}; }
 };
 
-BridgeRequest Request(const std::string& c, const std::string& third = "t") {
-  return BridgeRequest{{"c", c}, {"group", "G"}, {"item", "I"}, {"tags", third},
-                       {"tagkvs", third}, {"filters", third}};
+BridgeRequest Request(const RequestKind* kind, const std::string& argument = "t") {
+  return BridgeRequest{kind, "G", "I", argument};
 }
 
 // Ticks the bridge on its own thread until destroyed, like the OPC worker.
@@ -56,7 +54,7 @@ TEST(RequestBridge, AnswerIsReturnedExactlyAndTheEntryRemoved) {
   fake.answer = "[{\"i\":\"x\"}]";
   RequestBridge bridge(fake.Table());
   Worker worker(&bridge);
-  EXPECT_EQ(bridge.SubmitAndWait(Request("30", "a,b")), "[{\"i\":\"x\"}]");
+  EXPECT_EQ(bridge.SubmitAndWait(Request(&kReadKind, "a,b")), "[{\"i\":\"x\"}]");
   EXPECT_EQ(bridge.AnswerCount(), 0u);
   EXPECT_EQ(bridge.WaitingCount(), 0u);
   ASSERT_EQ(fake.calls.size(), 1u);
@@ -67,8 +65,8 @@ TEST(RequestBridge, EachKindRunsItsOperationWithItsThirdKey) {
   FakeOperations fake;
   RequestBridge bridge(fake.Table());
   Worker worker(&bridge);
-  bridge.SubmitAndWait(BridgeRequest{{"c", "40"}, {"group", "g"}, {"item", "i"}, {"tagkvs", "k:1"}});
-  bridge.SubmitAndWait(BridgeRequest{{"c", "50"}, {"group", "g"}, {"item", "i"}, {"filters", "L"}});
+  bridge.SubmitAndWait(BridgeRequest{&kWriteKind, "g", "i", "k:1"});
+  bridge.SubmitAndWait(BridgeRequest{&kListKind, "g", "i", "L"});
   ASSERT_EQ(fake.calls.size(), 2u);
   EXPECT_EQ(fake.calls[0], "write(g,i,k:1)");
   EXPECT_EQ(fake.calls[1], "list(g,i,L)");
@@ -78,7 +76,7 @@ TEST(RequestBridge, TimesOutWithTheWorkerStoppedAndRunsTheRequestLater) {
   FakeOperations fake;
   RequestBridge bridge(fake.Table(), 150);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(bridge.SubmitAndWait(Request("40")), "TimeOut");
+  EXPECT_EQ(bridge.SubmitAndWait(Request(&kWriteKind)), "TimeOut");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
   EXPECT_EQ(bridge.QueuedCount(), 1u);
   bridge.OpcWorkerTick();
@@ -90,10 +88,13 @@ TEST(RequestBridge, TimesOutWithTheWorkerStoppedAndRunsTheRequestLater) {
 
 TEST(RequestBridge, DefaultLimitIsTenSeconds) { EXPECT_EQ(kBridgeTimeoutMs, 10000); }
 
-TEST(RequestBridge, UnknownOrMissingKindIsRemovedAndTimesOut) {
-  for (const char* kind : {"31", "", "abc", "10"}) {
+TEST(RequestBridge, RequestWithoutOperationIsRemovedAndTimesOut) {
+  // No kind, and a kind whose operation the table leaves empty.
+  for (const RequestKind* kind : {static_cast<const RequestKind*>(nullptr), &kListKind}) {
     FakeOperations fake;
-    RequestBridge bridge(fake.Table(), 100);
+    BridgeOperations table = fake.Table();
+    table.list = nullptr;
+    RequestBridge bridge(table, 100);
     std::thread waiter([&] { EXPECT_EQ(bridge.SubmitAndWait(Request(kind)), "TimeOut"); });
     EXPECT_TRUE(bridge.AwaitQueued(1, 10000));
     bridge.OpcWorkerTick();
@@ -104,12 +105,24 @@ TEST(RequestBridge, UnknownOrMissingKindIsRemovedAndTimesOut) {
   }
 }
 
+TEST(RequestKinds, TableOfTheApi) {
+  EXPECT_EQ(FindRequestKind(30), &kReadKind);
+  EXPECT_EQ(FindRequestKind(40), &kWriteKind);
+  EXPECT_EQ(FindRequestKind(50), &kListKind);
+  for (long other : {0L, 10L, 20L, 31L, -30L}) EXPECT_EQ(FindRequestKind(other), nullptr) << other;
+  EXPECT_STREQ(kReadKind.argumentKey, "tags");
+  EXPECT_STREQ(kWriteKind.argumentKey, "tagkvs");
+  EXPECT_STREQ(kListKind.argumentKey, "filters");
+  EXPECT_EQ(kWriteKind.envelope, AnswerEnvelope::kWrite);
+  EXPECT_EQ(kListKind.envelope, AnswerEnvelope::kData);
+}
+
 TEST(RequestBridge, EmptyAnswerMeansTimeOut) {
   FakeOperations fake;
   fake.answer = "";
   RequestBridge bridge(fake.Table(), 100);
   Worker worker(&bridge);
-  EXPECT_EQ(bridge.SubmitAndWait(Request("30")), "TimeOut");
+  EXPECT_EQ(bridge.SubmitAndWait(Request(&kReadKind)), "TimeOut");
   EXPECT_EQ(fake.calls.size(), 1u);
 }
 
@@ -118,7 +131,8 @@ TEST(RequestBridge, RequestsRunInArrivalOrderOnePerTick) {
   RequestBridge bridge(fake.Table(), 5000);
   std::vector<std::thread> waiters;
   for (int n = 0; n < 3; ++n) {
-    waiters.emplace_back([&bridge, n] { bridge.SubmitAndWait(Request("30", std::to_string(n))); });
+    waiters.emplace_back(
+        [&bridge, n] { bridge.SubmitAndWait(Request(&kReadKind, std::to_string(n))); });
     EXPECT_TRUE(bridge.AwaitQueued(static_cast<std::size_t>(n + 1), 10000));
   }
   for (int n = 0; n < 3; ++n) {
@@ -134,7 +148,7 @@ TEST(RequestBridge, IdleTickRunsARequestThatArrivesWhileItWaits) {
   RequestBridge bridge(fake.Table(), 10000, 60000);
   // One tick started on an empty queue, and no other: it must run the request.
   std::thread tick([&bridge] { bridge.OpcWorkerTick(); });
-  EXPECT_EQ(bridge.SubmitAndWait(Request("30", "late")), "[]");
+  EXPECT_EQ(bridge.SubmitAndWait(Request(&kReadKind, "late")), "[]");
   tick.join();
   EXPECT_EQ(fake.calls, (std::vector<std::string>{"read(G,I,late)"}));
   EXPECT_EQ(bridge.QueuedCount(), 0u);
@@ -165,7 +179,7 @@ TEST(RequestBridge, ConcurrentWaitersEachGetTheirOwnAnswer) {
     threads.emplace_back([&, t] {
       for (int n = 0; n < 20; ++n) {
         std::string mine = std::to_string(t * 100 + n);
-        if (bridge.SubmitAndWait(Request("30", mine)) != "[" + mine + "]") ++wrong;
+        if (bridge.SubmitAndWait(Request(&kReadKind, mine)) != "[" + mine + "]") ++wrong;
       }
     });
   }

@@ -1,24 +1,22 @@
 // The path from received bytes to routed parameters, driven by one input:
 // classification by the request reader, then parsing, signature check and
-// routing, with a recorder in place of the bridge. Shared by the libFuzzer
+// routing, with a fake in place of the bridge. Shared by the libFuzzer
 // target and the corpus replay test.
 #pragma once
 
 #include <string>
 
-#include "http/http_server.h"
 #include "http/request_reader.h"
+#include "http/router.h"
 
 inline void ExerciseRequestPath(const std::string& received) {
   ClassifyRequest(received);
   for (const char* key : {"", "k"}) {
-    HttpServer server("1.0", key, "127.0.0.1 10.0.0.0/8");
-    server.submit = [](BridgeRequest request) {
-      return RequestValue(request, "c") == "40" ? std::string("ok") : std::string("[]");
-    };
-    HttpRequest request;
-    HttpResponse response(platform::kInvalidSocket, &request);
-    AnswerRequestText(&server, received, &response, &request);
+    ApiAccess access{key, [](BridgeRequest request) {
+                       return request.kind == &kWriteKind ? std::string("ok") : std::string("[]");
+                     }};
+    HttpResponse response(platform::kInvalidSocket, "1.0");
+    AnswerRequestText(access, received, &response);
   }
   UrlDecode(received);
 }

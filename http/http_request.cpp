@@ -1,5 +1,6 @@
 #include "http/http_request.h"
 
+#include "common/text.h"
 #include "common/utf.h"
 #include "platform/codepage.h"
 
@@ -12,14 +13,12 @@ std::string HttpRequest::GetParam(const std::string& name) const {
   return found == params.end() ? std::string() : found->second;
 }
 
-std::string TrimText(const std::string& text) {
-  static const char kBlanks[] = " \t\r\n\v\f";
-  std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string::npos) return std::string();
-  std::size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
+namespace {
 
+// Fills request->headers from the text after the request line (which starts
+// with that line's "\r\n") and returns the body: everything four bytes past
+// the last header line end. Without an empty line the body is the tail of the
+// last line, as clients of the agent have always seen.
 std::string ParseHeaders(HttpRequest* request, const std::string& rest) {
   std::size_t p = 0;
   for (;;) {
@@ -30,11 +29,33 @@ std::string ParseHeaders(HttpRequest* request, const std::string& rest) {
     if (line.empty()) break;
     const std::size_t k = line.find(':');
     if (k != std::string::npos && k >= 1) {
-      request->headers.emplace(TrimText(line.substr(0, k)), TrimText(line.substr(k + 1)));
+      request->headers.emplace(TrimBlanks(line.substr(0, k)), TrimBlanks(line.substr(k + 1)));
     }
     p = o;
   }
   return p + 4 <= rest.size() ? rest.substr(p + 4) : std::string();
+}
+
+}  // namespace
+
+bool ParseRequest(const std::string& received, HttpRequest* request) {
+  const std::string text = received.substr(0, received.find('\0'));
+  const std::size_t n = text.find(" /");
+  const std::size_t g = text.find(" HTTP/");
+  if (n == std::string::npos || n == 0 || g == std::string::npos || g == 0) return false;
+  request->method = TrimBlanks(text.substr(0, n));
+  const std::size_t e = text.find("\r\n");
+  const std::string requestLine = e == std::string::npos ? std::string() : text.substr(0, e);
+  const std::string rest = e == std::string::npos ? text : text.substr(e);
+  const std::size_t q = requestLine.find('?');
+  if (q != std::string::npos && q >= 1) {
+    // Up to and including the blank before "HTTP/", trimmed.
+    const std::string query = g < q ? std::string() : TrimBlanks(requestLine.substr(q + 1, g - q));
+    ParseParams(request, UrlDecode(query));
+  }
+  request->body = ParseHeaders(request, rest);
+  ParseParams(request, UrlDecode(request->body));
+  return true;
 }
 
 void ParseParams(HttpRequest* request, const std::string& text) {
@@ -97,10 +118,6 @@ std::string UrlDecode(const std::string& text) {
   return out;
 }
 
-std::string Utf8ToAnsi(const std::string& text) {
-  return platform::Utf16ToAnsi(Utf8ToUtf16(text));
-}
+std::string Utf8ToAnsi(const std::string& text) { return platform::Utf16ToAnsi(Utf8ToUtf16(text)); }
 
-std::string AnsiToUtf8(const std::string& text) {
-  return Utf16ToUtf8(platform::AnsiToUtf16(text));
-}
+std::string AnsiToUtf8(const std::string& text) { return Utf16ToUtf8(platform::AnsiToUtf16(text)); }

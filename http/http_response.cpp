@@ -66,7 +66,7 @@ std::string HttpResponse::BuildHeaders(int statusCode, std::size_t bodyLength) {
   if (headersSent) return std::string();
   std::string head = FormatText("HTTP/1.0 %d %s\r\nServer:TALVERO AGENT/%s\r\n", statusCode,
                                 StatusReason(statusCode).c_str(),
-                                request ? request->versionText.c_str() : "");
+                                versionText.c_str());
   auto type = headers.find("Content-Type");
   if (type == headers.end() || type->second.empty()) {
     headers["Content-Type"] = contentType + ";charset=" + charset;

@@ -4,7 +4,6 @@
 #include <map>
 #include <string>
 
-#include "http/http_request.h"
 #include "platform/sockets.h"
 
 // The reason phrase of a status code; empty for codes outside the table.
@@ -12,8 +11,9 @@ std::string StatusReason(int status);
 
 class HttpResponse {
  public:
-  HttpResponse(platform::SocketHandle socket, const HttpRequest* request)
-      : clientSocket(socket), request(request) {}
+  // versionText names the agent's version in the Server header.
+  HttpResponse(platform::SocketHandle socket, std::string versionText)
+      : clientSocket(socket), versionText(std::move(versionText)) {}
 
   // The head for status and a body of bodyLength bytes, or the empty text
   // once the head has been produced.
@@ -24,7 +24,7 @@ class HttpResponse {
   void SendAnswer(const std::string& body);
 
   platform::SocketHandle clientSocket;
-  const HttpRequest* request;
+  const std::string versionText;
   bool headersSent = false;
   std::string contentType = "text/html";
   std::string charset = "UTF-8";

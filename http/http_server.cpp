@@ -3,11 +3,9 @@
 #include <algorithm>
 
 #include "common/console_output.h"
-#include "app/settings.h"
-#include "common/process_paths.h"
+#include "common/text.h"
 #include "common/text_helpers.h"
 #include "http/request_reader.h"
-#include "http/router.h"
 #include "platform/thread.h"
 
 bool ParseIpv4(const std::string& text, uint32_t* address) {
@@ -63,16 +61,14 @@ std::vector<AllowEntry> ParseAllowList(const std::string& allowList) {
   return entries;
 }
 
-HttpServer::HttpServer(std::string versionText, std::string accessKey, std::string allowList)
-    : versionText(std::move(versionText)),
-      accessKey(std::move(accessKey)),
-      allowList(std::move(allowList)),
-      submit(
-          [](BridgeRequest request) { return ProcessBridge().SubmitAndWait(std::move(request)); }),
-      allowEntries_(ParseAllowList(this->allowList)) {}
+HttpServer::HttpServer(HttpSettings settings, SubmitFunction submit, platform::Env* env)
+    : settings_(std::move(settings)),
+      access_{settings_.accessKey, std::move(submit)},
+      env_(env),
+      allowEntries_(ParseAllowList(settings_.allowList)) {}
 
 bool HttpServer::IsPeerAllowed(const std::string& peerAddress) const {
-  if (TrimText(allowList).empty()) return true;
+  if (TrimBlanks(settings_.allowList).empty()) return true;
   uint32_t peer = 0;
   if (!ParseIpv4(peerAddress, &peer)) return false;
   for (const AllowEntry& entry : allowEntries_) {
@@ -128,7 +124,7 @@ void HttpServer::HandOver(platform::SocketHandle socket, int64_t acceptedAtMs) {
 void HttpServer::ConnectionThread(Handoff next) {
   std::unique_lock<std::mutex> hold(slotMutex_, std::defer_lock);
   for (;;) {
-    HandleConnection(this, next.socket, next.acceptedAtMs);
+    HandleConnection(next.socket, next.acceptedAtMs);
     hold.lock();
     activeConnections_.fetch_sub(1);
     slotFreed_.notify_all();
@@ -148,31 +144,33 @@ void HttpServer::ConnectionThread(Handoff next) {
   slotFreed_.notify_all();
 }
 
-bool HttpServer::Serve(int port, bool loopbackOnly) {
-  if (!Listen(port, loopbackOnly)) return false;
+bool HttpServer::Serve() {
+  if (!Listen()) return false;
   RunAcceptLoop();
   return true;
 }
 
-bool HttpServer::Listen(int port, bool loopbackOnly) {
+bool HttpServer::Listen() {
+  const int port = settings_.port;
   std::string error;
   if (!platform::StartNetworking(&error)) {
-    PrintErrorLine("\nFailed to start http server!", false);
+    PrintErrorLine(env_, "\nFailed to start http server!", false);
+    PrintText(env_, "\n" + error);
     return false;
   }
-  listenSocket = platform::OpenListener(port, kListenBacklog, loopbackOnly, &error);
-  if (listenSocket == platform::kInvalidSocket) {
-    PrintErrorLine(FormatText("\nThe http server could not use port %d: %s", port, error.c_str()),
+  listenSocket_ = platform::OpenListener(port, kListenBacklog, settings_.loopbackOnly, &error);
+  if (listenSocket_ == platform::kInvalidSocket) {
+    PrintErrorLine(env_,
+                   FormatText("\nThe http server could not use port %d: %s", port, error.c_str()),
                    false);
     return false;
   }
-  boundPort_.store(platform::LocalPort(listenSocket));
-  PrintText(FormatText("\nThe http server started on port %d successfully!", port));
+  boundPort_.store(platform::LocalPort(listenSocket_));
+  PrintText(env_, FormatText("\nThe http server started on port %d successfully!", port));
   return true;
 }
 
 void HttpServer::RunAcceptLoop() {
-
   // Admitted connections that have sent nothing yet wait here without a
   // thread, so idle peers cannot take the connection threads from real ones.
   struct Waiting {
@@ -182,11 +180,11 @@ void HttpServer::RunAcceptLoop() {
   std::vector<Waiting> waiting;
   std::vector<platform::SocketHandle> watched;
   std::vector<bool> ready;
-  const std::vector<platform::SocketHandle> listenOnly(1, listenSocket);
+  const std::vector<platform::SocketHandle> listenOnly(1, listenSocket_);
   std::vector<bool> listenReady;
   while (!stopRequested_.load()) {
     const bool slotFree = activeConnections_.load() < kMaxConnectionThreads;
-    watched.assign(1, listenSocket);
+    watched.assign(1, listenSocket_);
     if (slotFree) {
       for (const Waiting& entry : waiting) watched.push_back(entry.socket);
     }
@@ -203,7 +201,7 @@ void HttpServer::RunAcceptLoop() {
         break;
       }
       std::string peer;
-      platform::SocketHandle accepted = platform::AcceptConnection(listenSocket, &peer);
+      platform::SocketHandle accepted = platform::AcceptConnection(listenSocket_, &peer);
       if (accepted == platform::kInvalidSocket) break;
       if (!IsPeerAllowed(peer)) {
         platform::CloseSocket(accepted);
@@ -237,61 +235,32 @@ void HttpServer::RunAcceptLoop() {
     }
   }
   for (const Waiting& entry : waiting) platform::CloseSocket(entry.socket);
-  platform::CloseSocket(listenSocket);
-  listenSocket = platform::kInvalidSocket;
+  platform::CloseSocket(listenSocket_);
+  listenSocket_ = platform::kInvalidSocket;
 }
 
-bool AnswerRequestText(HttpServer* server, const std::string& received, HttpResponse* response,
-                       HttpRequest* request) {
-  const std::string text = received.substr(0, received.find('\0'));
-  const std::size_t n = text.find(" /");
-  const std::size_t g = text.find(" HTTP/");
-  if (n == std::string::npos || n == 0 || g == std::string::npos || g == 0) return false;
-  request->versionText = server->versionText;
-  request->method = TrimText(text.substr(0, n));
-  if (request->method == "GET") {
-    response->SendAnswer(AnsiToUtf8(kBadRequestBody));
-    return true;
-  }
-  const std::size_t e = text.find("\r\n");
-  const std::string requestLine = e == std::string::npos ? std::string() : text.substr(0, e);
-  const std::string rest = e == std::string::npos ? text : text.substr(e);
-  const std::size_t q = requestLine.find('?');
-  if (q != std::string::npos && q >= 1) {
-    const std::string query = g < q ? std::string() : TrimText(requestLine.substr(q + 1, g - q));
-    ParseParams(request, UrlDecode(query));
-  }
-  RouteRequest(server, request, response, rest);
-  return true;
-}
-
-void HandleConnection(HttpServer* server, platform::SocketHandle socket, int64_t acceptedAtMs) {
+void HttpServer::HandleConnection(platform::SocketHandle socket, int64_t acceptedAtMs) {
   std::string text;
   const ReadOutcome outcome = ReadRequest(socket, acceptedAtMs, &text);
-  HttpRequest request;
-  request.clientSocket = socket;
-  request.versionText = server->versionText;
-  HttpResponse response(socket, &request);
+  HttpResponse response(socket, settings_.versionText);
   if (outcome == ReadOutcome::kTooLarge) {
     response.SendAnswer(AnsiToUtf8(kBadRequestBody));
   } else if (outcome == ReadOutcome::kComplete && !text.empty()) {
-    AnswerRequestText(server, text, &response, &request);
+    AnswerRequestText(access_, text, &response);
   }
   platform::CloseSocket(socket);
 }
 
-int StartHttpServer() {
-  const int port = agentSettings.port;
-  if (port <= 0) return 0;
-  if (port > 65535) {
-    PrintErrorLine(FormatText("\nThe http port %d is out of range (1 to 65535); the http server "
+void ServeHttpApi(const HttpSettings& settings, SubmitFunction submit, platform::Env* env) {
+  if (settings.port <= 0) return;
+  if (settings.port > 65535) {
+    PrintErrorLine(env,
+                   FormatText("\nThe http port %d is out of range (1 to 65535); the http server "
                               "is not started.",
-                              port),
+                              settings.port),
                    false);
-    return 0;
+    return;
   }
-  // Lives until the process ends: connection threads may still use it.
-  HttpServer* server = new HttpServer(kAgentVersion, agentSettings.key, agentSettings.allowip);
-  server->Serve(port);
-  return 0;
+  HttpServer* server = new HttpServer(settings, std::move(submit), env);
+  server->Serve();
 }

@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge/request_bridge.h"
-#include "http/http_request.h"
-#include "http/http_response.h"
+#include "http/router.h"
+#include "platform/env.h"
 #include "platform/sockets.h"
 
 // At most this many connection threads run at once; further connections
@@ -30,6 +29,15 @@ constexpr int kMaxAcceptsPerWait = 256;
 // Pending connections the system may hold before the listener accepts them.
 constexpr int kListenBacklog = 128;
 
+// What the listener is handed by the agent.
+struct HttpSettings {
+  int port = 0;               // 0 or less: no listener
+  bool loopbackOnly = false;  // bind 127.0.0.1 instead of every interface (tests)
+  std::string versionText;    // the agent's version, for the Server header
+  std::string accessKey;      // empty: requests are not signed
+  std::string allowList;      // empty: every peer is admitted
+};
+
 // One IPv4 range of the allow list: address and prefix length.
 struct AllowEntry {
   uint32_t address = 0;
@@ -45,17 +53,19 @@ std::vector<AllowEntry> ParseAllowList(const std::string& allowList);
 
 class HttpServer {
  public:
-  HttpServer(std::string versionText, std::string accessKey, std::string allowList);
+  // submit carries API requests to the OPC worker; env takes the console
+  // lines and must outlive the server.
+  HttpServer(HttpSettings settings, SubmitFunction submit, platform::Env* env);
   // Waits for the connection threads to finish their connections and end
   // (the agent never destroys its server).
   ~HttpServer();
 
   // Binds, listens and runs the accept loop until RequestStop (never, in the
   // agent). Returns false, having printed why, when it could not start.
-  bool Serve(int port, bool loopbackOnly = false);
+  bool Serve();
   // The two halves of Serve: Listen binds and prints the banner (false, having
   // printed why, on failure); RunAcceptLoop serves until RequestStop.
-  bool Listen(int port, bool loopbackOnly);
+  bool Listen();
   void RunAcceptLoop();
 
   // True when the peer's dotted-decimal address may connect.
@@ -73,14 +83,9 @@ class HttpServer {
   // Any thread.
   bool AwaitNoActiveConnections(int64_t timeoutMs);
 
-  // Read-only after construction: connection threads read them without a lock.
-  const std::string versionText;
-  const std::string accessKey;
-  const std::string allowList;
-  // Hands a request to the OPC worker and waits for the answer: by default
-  // the process-wide bridge; tests put a fake here before serving.
-  std::function<std::string(BridgeRequest)> submit;
-  platform::SocketHandle listenSocket = platform::kInvalidSocket;
+  // Reads one request from socket (see request_reader.h), answers it and
+  // closes the socket. acceptedAtMs is the steady-clock time of the accept.
+  void HandleConnection(platform::SocketHandle socket, int64_t acceptedAtMs);
 
  private:
   struct Handoff {
@@ -93,7 +98,12 @@ class HttpServer {
   // to it while it waits, and ends after kConnectionThreadIdleMs without one.
   void ConnectionThread(Handoff first);
 
+  // Read-only after construction: connection threads read them without a lock.
+  const HttpSettings settings_;
+  const ApiAccess access_;
+  platform::Env* const env_;
   const std::vector<AllowEntry> allowEntries_;
+  platform::SocketHandle listenSocket_ = platform::kInvalidSocket;
   std::atomic<bool> stopRequested_{false};
   std::atomic<int> boundPort_{0};
   std::atomic<int> activeConnections_{0};
@@ -110,15 +120,8 @@ class HttpServer {
   bool destroying_ = false;
 };
 
-// The listener thread's entry: returns 0 at once when the port is 0 or
-// negative, refuses a port above 65535 with a console line, else serves.
-int StartHttpServer();
-
-// Reads one request from socket (see request_reader.h), answers it and closes
-// the socket. acceptedAtMs is the steady-clock time of the accept.
-void HandleConnection(HttpServer* server, platform::SocketHandle socket, int64_t acceptedAtMs);
-
-// Answers one complete request text through response as HandleConnection
-// does once the bytes are in; false when the text is closed unanswered.
-bool AnswerRequestText(HttpServer* server, const std::string& received, HttpResponse* response,
-                       HttpRequest* request);
+// The listener's whole life, for a thread of its own: returns at once when
+// the port is 0 or negative, refuses a port above 65535 with a console line,
+// else serves for ever (returning only when the start fails). The server
+// lives until the process ends: connection threads may still use it.
+void ServeHttpApi(const HttpSettings& settings, SubmitFunction submit, platform::Env* env);

@@ -16,11 +16,15 @@ class ServedTest : public ::testing::Test {
   void TearDown() override { Stop(); }
 
   void Start(const std::string& key) {
-    server_ = std::make_unique<HttpServer>("1.0", key, "127.0.0.1");
-    server_->submit = [](BridgeRequest request) {
-      return "[\"" + RequestValue(request, "tags") + "\"]";
-    };
-    ASSERT_TRUE(server_->Listen(0, true));
+    HttpSettings settings;
+    settings.loopbackOnly = true;
+    settings.versionText = "1.0";
+    settings.accessKey = key;
+    settings.allowList = "127.0.0.1";
+    server_ = std::make_unique<HttpServer>(
+        settings, [](BridgeRequest request) { return "[\"" + request.argument + "\"]"; },
+        platform::Env::Default());
+    ASSERT_TRUE(server_->Listen());
     ASSERT_NE(server_->BoundPort(), 0);
     thread_ = std::thread([this] { server_->RunAcceptLoop(); });
   }
@@ -74,7 +78,8 @@ const char kHead[] =
 
 TEST_F(ServedTest, AnswersWithTheExactHead) {
   EXPECT_EQ(Exchange("POST /?c=10 HTTP/1.0\r\n\r\n"), std::string(kHead) + "23\r\n\r\n" + kOkBody);
-  EXPECT_EQ(Exchange("GET /?c=30 HTTP/1.0\r\n\r\n"), std::string(kHead) + "32\r\n\r\n" + kBadRequestBody);
+  EXPECT_EQ(Exchange("GET /?c=30 HTTP/1.0\r\n\r\n"),
+            std::string(kHead) + "32\r\n\r\n" + kBadRequestBody);
 }
 
 TEST_F(ServedTest, BodyInASecondSegmentIsAwaited) {
@@ -88,8 +93,8 @@ TEST_F(ServedTest, BodyInASecondSegmentIsAwaited) {
 TEST_F(ServedTest, LongRequestIsReadWhole) {
   const std::string tags(5000, 'x');
   const std::string body = "c=30&tags=" + tags + "Z";
-  std::string answer = Exchange("POST / HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) +
-                                "\r\n\r\n" + body);
+  std::string answer = Exchange(
+      "POST / HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
   EXPECT_NE(answer.find(tags + "Z\"]}"), std::string::npos);
 }
 
@@ -146,8 +151,11 @@ TEST(HttpServerBind, PortInUseIsReported) {
   std::string error;
   platform::SocketHandle holder = platform::OpenListener(0, 5, true, &error);
   ASSERT_NE(holder, platform::kInvalidSocket) << error;
-  HttpServer server("1.0", "", "");
-  EXPECT_FALSE(server.Serve(platform::LocalPort(holder), true));
+  HttpSettings settings;
+  settings.port = platform::LocalPort(holder);
+  settings.loopbackOnly = true;
+  HttpServer server(settings, nullptr, platform::Env::Default());
+  EXPECT_FALSE(server.Serve());
   platform::CloseSocket(holder);
 }
 

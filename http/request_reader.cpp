@@ -4,20 +4,9 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "http/http_request.h"
+#include "common/text.h"
 
 namespace {
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
 
 // The declared body length of a head, 0 when absent or not a plain number;
 // SIZE_MAX when it is a number too large to accept.
@@ -26,10 +15,12 @@ std::size_t DeclaredLength(const std::string& head) {
   while (start != std::string::npos) {
     start += 2;
     std::size_t end = head.find("\r\n", start);
-    std::string line = head.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string line =
+        head.substr(start, end == std::string::npos ? std::string::npos : end - start);
     std::size_t colon = line.find(':');
-    if (colon != std::string::npos && EqualsIgnoringCase(TrimText(line.substr(0, colon)), "content-length")) {
-      std::string value = TrimText(line.substr(colon + 1));
+    if (colon != std::string::npos &&
+        EqualsIgnoringAsciiCase(TrimBlanks(line.substr(0, colon)), "content-length")) {
+      std::string value = TrimBlanks(line.substr(colon + 1));
       if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return 0;
       if (value.size() > 7) return SIZE_MAX;
       return static_cast<std::size_t>(std::strtoul(value.c_str(), nullptr, 10));
@@ -50,7 +41,7 @@ RequestState ClassifyRequest(const std::string& received) {
     return RequestState::kTooLarge;
   }
   return received.size() >= headEnd + 4 + declared ? RequestState::kComplete
-                                                    : RequestState::kBodyIncomplete;
+                                                   : RequestState::kBodyIncomplete;
 }
 
 int64_t SteadyMilliseconds() {

@@ -4,35 +4,43 @@
 #include <functional>
 #include <string>
 
-#include "bridge/request_bridge.h"
+#include "bridge/request_kinds.h"
 #include "http/http_request.h"
 #include "http/http_response.h"
 
-class HttpServer;
+// Hands a request to the OPC worker and waits for its answer text.
+using SubmitFunction = std::function<std::string(BridgeRequest)>;
 
-// Reads headers and body, checks the signature when the server has a key,
-// adds the body's parameters, dispatches on c and sends one answer. The
-// caller closes the socket.
-void RouteRequest(HttpServer* server, HttpRequest* request, HttpResponse* response,
-                  const std::string& rest);
+// What the router needs of its server: the shared key (empty: requests are
+// not signed) and the way to the OPC worker.
+struct ApiAccess {
+  std::string accessKey;
+  SubmitFunction submit;
+};
 
-// True when the request's sign header holds the MD5 digest of body + key
+// Answers one complete request text through response: "GET" is refused,
+// everything else routed. False when the text is no request and is closed
+// unanswered. The caller closes the socket.
+bool AnswerRequestText(const ApiAccess& access, const std::string& received,
+                       HttpResponse* response);
+
+// Checks the signature when there is a key, dispatches on c through the table
+// of request kinds and sends one answer.
+void RouteRequest(const ApiAccess& access, const HttpRequest& request, HttpResponse* response);
+
+// True when the request's sign header holds the MD5 digest of its body + key
 // (either letter case). False whenever the digest cannot be computed.
-bool CheckSignature(const HttpServer& server, const HttpRequest& request, const std::string& body);
+bool CheckSignature(const std::string& accessKey, const HttpRequest& request);
 
 // True when a and b are equal, taking the same time for any two texts of
 // one length.
 bool ConstantTimeEquals(const std::string& a, const std::string& b);
 
-using SubmitFunction = std::function<std::string(BridgeRequest)>;
-
-// The three API operations: build the bridge request, wait, wrap the answer.
-std::string ApiReadTags(const SubmitFunction& submit, const std::string& group,
-                        const std::string& item, const std::string& tags);
-std::string ApiWriteTags(const SubmitFunction& submit, const std::string& group,
-                         const std::string& item, const std::string& tagkvs);
-std::string ApiBrowseTags(const SubmitFunction& submit, const std::string& group,
-                          const std::string& item, const std::string& filters);
+// One API operation: submits the kind's request, waits and wraps the answer
+// in the kind's envelope.
+std::string RunApiOperation(const SubmitFunction& submit, const RequestKind& kind,
+                            const std::string& group, const std::string& item,
+                            const std::string& argument);
 
 // The envelopes of the API.
 std::string DataEnvelope(const std::string& answer);   // read and list

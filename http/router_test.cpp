@@ -4,6 +4,7 @@
 
 #include "common/text_helpers.h"
 #include "http/http_server.h"
+#include "platform/env.h"
 
 namespace {
 
@@ -26,37 +27,43 @@ TEST(Envelopes, Table) {
   EXPECT_EQ(WriteEnvelope("bad \"x\"\n\\"), "{\"code\":201,\"msg\":\"bad \\\"x\\\"\\n\\\\\"}");
 }
 
-TEST(ApiOperations, BuildFourEntryRequests) {
+TEST(ApiOperations, EachKindSubmitsItsArgumentAndWrapsInItsEnvelope) {
   std::vector<BridgeRequest> seen;
-  SubmitFunction submit = [&](BridgeRequest request) {
-    seen.push_back(request);
-    return std::string("ok");
-  };
-  EXPECT_EQ(ApiWriteTags(submit, "g", "i", "A:1"), "{\"code\":200,\"data\":\"ok\"}");
-  EXPECT_EQ(ApiReadTags(submit, "g", "i", "A"), "{\"code\":201,\"msg\":\"ok\"}");
-  EXPECT_EQ(ApiBrowseTags(submit, "g", "i", ""), "{\"code\":201,\"msg\":\"ok\"}");
+  ApiAccess access{"", [&](BridgeRequest request) {
+                     seen.push_back(request);
+                     return std::string("ok");
+                   }};
+  const std::string params = "group=g&item=i&tags=T&tagkvs=A:1&filters=F";
+  const std::string answers[] = {"{\"code\":200,\"data\":\"ok\"}", "{\"code\":201,\"msg\":\"ok\"}",
+                                 "{\"code\":201,\"msg\":\"ok\"}"};
+  const char* codes[] = {"40", "30", "50"};
+  for (int n = 0; n < 3; ++n) {
+    HttpResponse response(platform::kInvalidSocket, "1.0");
+    ASSERT_TRUE(AnswerRequestText(
+        access, std::string("POST /?c=") + codes[n] + " HTTP/1.0\r\n\r\n" + params, &response));
+    const std::string& sent = response.sentText;
+    EXPECT_EQ(sent.substr(sent.find("\r\n\r\n") + 4), answers[n]) << codes[n];
+  }
   ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0], (BridgeRequest{{"c", "40"}, {"group", "g"}, {"item", "i"}, {"tagkvs", "A:1"}}));
-  EXPECT_EQ(seen[1], (BridgeRequest{{"c", "30"}, {"group", "g"}, {"item", "i"}, {"tags", "A"}}));
-  EXPECT_EQ(seen[2], (BridgeRequest{{"c", "50"}, {"group", "g"}, {"item", "i"}, {"filters", ""}}));
+  EXPECT_EQ(seen[0], (BridgeRequest{&kWriteKind, "g", "i", "A:1"}));
+  EXPECT_EQ(seen[1], (BridgeRequest{&kReadKind, "g", "i", "T"}));
+  EXPECT_EQ(seen[2], (BridgeRequest{&kListKind, "g", "i", "F"}));
 }
 
-std::string Route(HttpServer* server, const std::string& rest, bool* reached) {
+// The body of the answer to a POST with c=30 in its query, the headers and
+// body given; *reached tells whether the request went to the bridge.
+std::string Route(const std::string& key, const std::string& rest, bool* reached) {
   *reached = false;
-  server->submit = [reached](BridgeRequest) {
-    *reached = true;
-    return std::string("[]");
-  };
-  HttpRequest request;
-  HttpResponse response(platform::kInvalidSocket, &request);
-  request.versionText = "1.0";
-  request.AddParam("c", "30");
-  RouteRequest(server, &request, &response, rest);
+  ApiAccess access{key, [reached](BridgeRequest) {
+                     *reached = true;
+                     return std::string("[]");
+                   }};
+  HttpResponse response(platform::kInvalidSocket, "1.0");
+  AnswerRequestText(access, "POST /?c=30 HTTP/1.0" + rest, &response);
   return response.sentText.substr(response.sentText.find("\r\n\r\n") + 4);
 }
 
 TEST(Signature, Cases) {
-  HttpServer keyed("1.0", "secret", "");
   const std::string body = "tags=Level";
   const std::string good = Md5Of(body + "secret");
   std::string lower = good;
@@ -64,22 +71,22 @@ TEST(Signature, Cases) {
   bool reached = false;
   const std::string auth = "{\"code\":401,\"msg\":\"Auth failed\"}";
 
-  EXPECT_EQ(Route(&keyed, "\r\nsign: " + good + "\r\n\r\n" + body, &reached), "{\"code\":200,\"data\":[]}");
+  EXPECT_EQ(Route("secret", "\r\nsign: " + good + "\r\n\r\n" + body, &reached),
+            "{\"code\":200,\"data\":[]}");
   EXPECT_TRUE(reached);
-  EXPECT_NE(Route(&keyed, "\r\nsign: " + lower + "\r\n\r\n" + body, &reached), auth);
+  EXPECT_NE(Route("secret", "\r\nsign: " + lower + "\r\n\r\n" + body, &reached), auth);
   EXPECT_TRUE(reached);
-  EXPECT_EQ(Route(&keyed, "\r\nsign: " + good + "\r\n\r\ntags=Levem", &reached), auth);
+  EXPECT_EQ(Route("secret", "\r\nsign: " + good + "\r\n\r\ntags=Levem", &reached), auth);
   EXPECT_FALSE(reached);
-  EXPECT_EQ(Route(&keyed, "\r\nSign: " + good + "\r\n\r\n" + body, &reached), auth);
-  EXPECT_EQ(Route(&keyed, "\r\n\r\n" + body, &reached), auth);
-  EXPECT_EQ(Route(&keyed, "\r\nsign: \r\n\r\n" + body, &reached), auth);
+  EXPECT_EQ(Route("secret", "\r\nSign: " + good + "\r\n\r\n" + body, &reached), auth);
+  EXPECT_EQ(Route("secret", "\r\n\r\n" + body, &reached), auth);
+  EXPECT_EQ(Route("secret", "\r\nsign: \r\n\r\n" + body, &reached), auth);
   EXPECT_FALSE(reached);
   // Parameters in the query only: the digest of the key alone.
-  EXPECT_NE(Route(&keyed, "\r\nsign: " + Md5Of("secret") + "\r\n\r\n", &reached), auth);
+  EXPECT_NE(Route("secret", "\r\nsign: " + Md5Of("secret") + "\r\n\r\n", &reached), auth);
   EXPECT_TRUE(reached);
 
-  HttpServer open("1.0", "", "");
-  EXPECT_NE(Route(&open, "\r\nsign: wrong\r\n\r\n" + body, &reached), auth);
+  EXPECT_NE(Route("", "\r\nsign: wrong\r\n\r\n" + body, &reached), auth);
   EXPECT_TRUE(reached);
 }
 
@@ -115,23 +122,25 @@ TEST(AllowList, WholeAddressesAndRanges) {
       {"256.0.0.1,127.0.0.1", "127.0.0.1", true},
   };
   for (const Case& c : cases) {
-    HttpServer server("1.0", "", c.list);
+    HttpSettings settings;
+    settings.allowList = c.list;
+    HttpServer server(settings, nullptr, platform::Env::Default());
     EXPECT_EQ(server.IsPeerAllowed(c.peer), c.allowed) << c.list << " / " << c.peer;
   }
 }
 
 TEST(Response, HeadIsByteExact) {
-  HttpRequest request;
-  request.versionText = "2.5";
-  HttpResponse response(platform::kInvalidSocket, &request);
-  EXPECT_EQ(response.BuildHeaders(200, 23),
-            "HTTP/1.0 200 OK\r\nServer:TALVERO AGENT/2.5\r\nContent-Type:text/html;charset=UTF-8\r\n"
-            "Content-length:23\r\n\r\n");
+  HttpResponse response(platform::kInvalidSocket, "2.5");
+  EXPECT_EQ(
+      response.BuildHeaders(200, 23),
+      "HTTP/1.0 200 OK\r\nServer:TALVERO AGENT/2.5\r\nContent-Type:text/html;charset=UTF-8\r\n"
+      "Content-length:23\r\n\r\n");
   EXPECT_EQ(response.BuildHeaders(200, 23), "");
-  HttpResponse empty(platform::kInvalidSocket, &request);
-  EXPECT_EQ(empty.BuildHeaders(299, 0),
-            "HTTP/1.0 299 \r\nServer:TALVERO AGENT/2.5\r\nContent-Type:text/html;charset=UTF-8\r\n\r\n");
-  HttpResponse twice(platform::kInvalidSocket, &request);
+  HttpResponse empty(platform::kInvalidSocket, "2.5");
+  EXPECT_EQ(
+      empty.BuildHeaders(299, 0),
+      "HTTP/1.0 299 \r\nServer:TALVERO AGENT/2.5\r\nContent-Type:text/html;charset=UTF-8\r\n\r\n");
+  HttpResponse twice(platform::kInvalidSocket, "2.5");
   twice.SendAnswer("a");
   const std::size_t first = twice.sentText.size();
   twice.SendAnswer("bc");
@@ -146,9 +155,7 @@ TEST(Response, StatusTable) {
 }
 
 TEST(Response, LengthCountsUtf8Bytes) {
-  HttpRequest request;
-  request.versionText = "1.0";
-  HttpResponse response(platform::kInvalidSocket, &request);
+  HttpResponse response(platform::kInvalidSocket, "1.0");
   const std::string body = AnsiToUtf8(Utf8ToAnsi("{\"msg\":\"\xC3\xA9\"}"));
   response.SendAnswer(body);
   EXPECT_NE(response.sentText.find("Content-length:" + std::to_string(body.size()) + "\r\n"),

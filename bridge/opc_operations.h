@@ -1,0 +1,12 @@
+// The agent's operations for the request bridge: the OPC client's read,
+// write and listing on one session.
+#pragma once
+
+#include "bridge/request_kinds.h"
+
+struct OpcSession;
+
+// Each operation holds session->lock for the whole call, so that no other
+// OPC user (supervisor, sampler) runs between its steps. A null session
+// answers nothing, as for any unanswered request.
+BridgeOperations OpcSessionOperations(OpcSession* session);
