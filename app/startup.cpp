@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <memory>
+
 #include "app/connection_stage.h"
 #include "common/console_output.h"
 #include "app/console_window.h"
@@ -10,6 +12,7 @@
 #include "common/process_paths.h"
 #include "common/text_helpers.h"
 #include "forward/sampler.h"
+#include "forward/spool_watch.h"
 #include "forward/uploader.h"
 #include "http/http_server.h"
 #include "opc/opc_client.h"
@@ -40,6 +43,9 @@ struct Forwarding {
   SamplerState samplerState;
   UploaderContext uploading;
   UploaderState uploaderState;
+  // Tells the operator of a growing backlog and a filling disk; checked after
+  // each upload tick, on the uploader's thread.
+  std::unique_ptr<SpoolWatch> spoolWatch;
 };
 
 void PrintBanner(int64_t startMilliseconds) {
@@ -147,12 +153,18 @@ int RunAgent() {
     forwarding.uploading.url = agentSettings.api_host;
     forwarding.uploading.folder = spoolFolder;
     forwarding.uploading.stopRequested = [&workers] { return workers.uploader.StopRequested(); };
+    forwarding.spoolWatch = std::make_unique<SpoolWatch>(
+        env, spoolFolder, agentSettings.sampleIntervalMs, !agentSettings.api_host.empty());
     StartWorker(
         &workers.sampler, "sampler", agentSettings.sampleIntervalMs,
         [&forwarding] { SampleTickWith(forwarding.sampling, &forwarding.samplerState); }, env);
     StartWorker(
         &workers.uploader, "uploader", agentSettings.sampleIntervalMs,
-        [&forwarding] { UploadTickWith(forwarding.uploading, &forwarding.uploaderState); }, env);
+        [&forwarding] {
+          UploadTickWith(forwarding.uploading, &forwarding.uploaderState);
+          forwarding.spoolWatch->Check();
+        },
+        env);
     // The serving threads of a connected agent: HTTP listener, sampler, uploader.
   }
 

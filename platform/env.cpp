@@ -40,6 +40,9 @@ class DefaultEnv : public Env {
   bool LastWriteTime(const std::string& path, int64_t* time) override {
     return platform::LastWriteTime(path, time);
   }
+  Status FileSize(const std::string& path, uint64_t* size) override {
+    return FromResult(platform::FileSize(path, size));
+  }
   Status GetVolumeSpace(const std::string& folder, VolumeSpace* space) override {
     return FromResult(platform::QueryVolumeSpace(folder, &space->freeBytes, &space->totalBytes));
   }

@@ -67,6 +67,7 @@ class Env {
   virtual Status DeleteFileAt(const std::string& path) = 0;
   virtual Status ListDirectory(const std::string& folder, std::vector<DirectoryEntry>* entries) = 0;
   virtual bool LastWriteTime(const std::string& path, int64_t* time) = 0;
+  virtual Status FileSize(const std::string& path, uint64_t* size) = 0;
   // Free and total space of the volume that holds folder.
   virtual Status GetVolumeSpace(const std::string& folder, VolumeSpace* space) = 0;
 
@@ -116,6 +117,9 @@ class EnvWrapper : public Env {
   }
   bool LastWriteTime(const std::string& path, int64_t* time) override {
     return target_->LastWriteTime(path, time);
+  }
+  Status FileSize(const std::string& path, uint64_t* size) override {
+    return target_->FileSize(path, size);
   }
   Status GetVolumeSpace(const std::string& folder, VolumeSpace* space) override {
     return target_->GetVolumeSpace(folder, space);

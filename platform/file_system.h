@@ -73,6 +73,9 @@ bool ListDirectory(const std::string& folder, std::vector<DirectoryEntry>* entri
 // of two readings is meaningful. False when the file has no such time (missing).
 bool LastWriteTime(const std::string& path, int64_t* time);
 
+// The size of a file in bytes. False when it cannot be looked at (missing).
+bool FileSize(const std::string& path, uint64_t* size);
+
 // The bytes free to this user and the total size of the volume that holds
 // folder. False when the folder cannot be queried.
 bool QueryVolumeSpace(const std::string& folder, uint64_t* freeBytes, uint64_t* totalBytes);

@@ -172,6 +172,13 @@ bool ListDirectory(const std::string& folder, std::vector<DirectoryEntry>* entri
   return true;
 }
 
+bool FileSize(const std::string& path, uint64_t* size) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  *size = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
 bool LastWriteTime(const std::string& path, int64_t* time) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return false;
