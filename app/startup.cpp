@@ -23,6 +23,7 @@
 #include "platform/main_loop.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
+#include "platform/sockets.h"
 #include "platform/thread.h"
 
 namespace {
@@ -72,6 +73,7 @@ void StopWorkers(AgentWorkers* workers) {
 int RunAgent() {
   platform::Env* const env = platform::Env::Default();
   platform::PrepareProcessSignals();
+  platform::RaiseDescriptorLimit();
   SetProcessPaths(platform::ModulePath(), &processPaths);
 
   if (!platform::AcquireInstanceLock(processPaths.instanceName)) {

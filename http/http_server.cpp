@@ -170,6 +170,21 @@ bool HttpServer::Listen() {
   return true;
 }
 
+std::size_t WaitingConnectionLimit(int descriptorLimit) {
+  if (descriptorLimit <= 0) return kMaxWaitingConnections;
+  const int64_t room = int64_t{descriptorLimit} - kMaxConnectionThreads - kDescriptorReserve;
+  if (room < static_cast<int64_t>(kMinWaitingConnections)) return kMinWaitingConnections;
+  return std::min<std::size_t>(static_cast<std::size_t>(room), kMaxWaitingConnections);
+}
+
+void HttpServer::ReportListenerFailure(const std::string& cause, int64_t nowMs) {
+  // Once a minute at most: a failure that lasts (no descriptor left) is
+  // retried ten times a second.
+  if (lastFailureLineMs_ != 0 && nowMs - lastFailureLineMs_ < kFailureLineIntervalMs) return;
+  lastFailureLineMs_ = nowMs;
+  PrintErrorLine(env_, "\nThe http server cannot accept connections: " + cause, false);
+}
+
 void HttpServer::RunAcceptLoop() {
   // Admitted connections that have sent nothing yet wait here without a
   // thread, so idle peers cannot take the connection threads from real ones.
@@ -182,35 +197,67 @@ void HttpServer::RunAcceptLoop() {
   std::vector<bool> ready;
   const std::vector<platform::SocketHandle> listenOnly(1, listenSocket_);
   std::vector<bool> listenReady;
+  // The descriptor limit can be changed from outside while the agent runs;
+  // it is looked at again every second.
+  std::size_t waitingLimit = kMaxWaitingConnections;
+  int64_t limitReadAtMs = 0;
+  bool limitRead = false;
+  // After a failed accept the listening socket is left alone until then: it
+  // stays readable while the failure lasts, and retrying at once would spin.
+  int64_t acceptPausedUntilMs = 0;
+  std::string error;
   while (!stopRequested_.load()) {
+    const int64_t before = SteadyMilliseconds();
+    if (!limitRead || before - limitReadAtMs >= 1000) {
+      waitingLimit = WaitingConnectionLimit(platform::DescriptorLimit());
+      limitReadAtMs = before;
+      limitRead = true;
+    }
     const bool slotFree = activeConnections_.load() < kMaxConnectionThreads;
-    watched.assign(1, listenSocket_);
+    const bool listening = before >= acceptPausedUntilMs;
+    watched.clear();
+    if (listening) watched.push_back(listenSocket_);
+    // ready[first + i] belongs to waiting[i], when the waiting sockets are watched.
+    const std::size_t first = watched.size();
     if (slotFree) {
       for (const Waiting& entry : waiting) watched.push_back(entry.socket);
     }
-    if (platform::WaitReadable(watched, 100, &ready) < 0) {
+    const int64_t waitMs = listening ? 100 : std::min<int64_t>(100, acceptPausedUntilMs - before);
+    if (platform::WaitReadable(watched, static_cast<int>(waitMs), &ready, &error) < 0) {
+      ReportListenerFailure(error, before);
       ready.assign(watched.size(), false);
+      acceptPausedUntilMs = before + kAcceptPauseMs;
+      std::unique_lock<std::mutex> guard(slotMutex_);
+      slotFreed_.wait_for(guard, std::chrono::milliseconds(kAcceptPauseMs),
+                          [this] { return stopRequested_.load(); });
     }
     const int64_t now = SteadyMilliseconds();
     // Take every connection the backlog already holds (up to a bound), so a
     // burst of connects costs one wait over the waiting sockets, not one
     // wait each: a flood of silent peers must not hold back a real request.
-    for (int taken = 0; ready[0] && taken < kMaxAcceptsPerWait; ++taken) {
+    const bool listenerReady = listening && !ready.empty() && ready[0];
+    for (int taken = 0; listenerReady && taken < kMaxAcceptsPerWait; ++taken) {
       if (taken > 0 &&
           (platform::WaitReadable(listenOnly, 0, &listenReady) <= 0 || !listenReady[0])) {
         break;
       }
       std::string peer;
-      platform::SocketHandle accepted = platform::AcceptConnection(listenSocket_, &peer);
-      if (accepted == platform::kInvalidSocket) break;
+      platform::SocketHandle accepted = platform::AcceptConnection(listenSocket_, &peer, &error);
+      if (accepted == platform::kInvalidSocket) {
+        ReportListenerFailure(error, now);
+        acceptPausedUntilMs = now + kAcceptPauseMs;
+        break;
+      }
       if (!IsPeerAllowed(peer)) {
         platform::CloseSocket(accepted);
         continue;
       }
-      if (waiting.size() >= kMaxWaitingConnections) {
+      // The oldest waiting connections make room, so that the sockets kept
+      // stay below the descriptor limit with room for files and uploads.
+      while (!waiting.empty() && waiting.size() >= waitingLimit) {
         platform::CloseSocket(waiting.front().socket);
         waiting.erase(waiting.begin());
-        if (ready.size() > 1) ready.erase(ready.begin() + 1);
+        if (ready.size() > first) ready.erase(ready.begin() + static_cast<std::ptrdiff_t>(first));
       }
       waiting.push_back(Waiting{accepted, now});
     }
@@ -218,7 +265,7 @@ void HttpServer::RunAcceptLoop() {
     std::vector<Waiting> still;
     still.reserve(waiting.size());
     for (std::size_t i = 0; i < waiting.size(); ++i) {
-      const bool hasBytes = slotFree && i + 1 < ready.size() && ready[i + 1];
+      const bool hasBytes = slotFree && first + i < ready.size() && ready[first + i];
       if (hasBytes && activeConnections_.load() < kMaxConnectionThreads) {
         HandOver(waiting[i].socket, waiting[i].acceptedAtMs);
       } else if (now - waiting[i].acceptedAtMs > kRequestLimitMs) {

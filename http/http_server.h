@@ -22,8 +22,17 @@ constexpr int kMaxConnectionThreads = 64;
 // costs more than answering a request, so a busy server keeps its threads.
 constexpr int64_t kConnectionThreadIdleMs = 5000;
 // Admitted connections that have not sent anything yet; the oldest is closed
-// when more arrive.
+// when more arrive. Fewer where the descriptor limit is lower: see
+// WaitingConnectionLimit.
 constexpr std::size_t kMaxWaitingConnections = 1024;
+constexpr std::size_t kMinWaitingConnections = 8;
+// Descriptors kept free beside the connection threads' sockets, for spool
+// files, uploads, the OPC side and the standard streams.
+constexpr int kDescriptorReserve = 64;
+// How long the listener leaves its socket alone after a failed accept.
+constexpr int64_t kAcceptPauseMs = 100;
+// A lasting listener failure is printed at most this often.
+constexpr int64_t kFailureLineIntervalMs = 60000;
 // Connections taken off the listen backlog between two waits on the sockets.
 constexpr int kMaxAcceptsPerWait = 256;
 // Pending connections the system may hold before the listener accepts them.
@@ -43,6 +52,10 @@ struct AllowEntry {
   uint32_t address = 0;
   int prefixBits = 32;
 };
+
+// How many silent connections may wait under a descriptor limit (0: none):
+// the limit less the connection threads and the reserve, within the bounds above.
+std::size_t WaitingConnectionLimit(int descriptorLimit);
 
 // Parses dotted-decimal IPv4 text (four numbers 0 to 255, nothing else).
 bool ParseIpv4(const std::string& text, uint32_t* address);
@@ -92,6 +105,8 @@ class HttpServer {
     platform::SocketHandle socket;
     int64_t acceptedAtMs;
   };
+  // Prints a failure of the accept loop with its cause (listener thread only).
+  void ReportListenerFailure(const std::string& cause, int64_t nowMs);
   // Gives the connection to a waiting connection thread, or to a new one.
   void HandOver(platform::SocketHandle socket, int64_t acceptedAtMs);
   // A connection thread: answers its first connection, then the ones handed
@@ -104,6 +119,8 @@ class HttpServer {
   platform::Env* const env_;
   const std::vector<AllowEntry> allowEntries_;
   platform::SocketHandle listenSocket_ = platform::kInvalidSocket;
+  // When the last failure line was printed; listener thread only.
+  int64_t lastFailureLineMs_ = 0;
   std::atomic<bool> stopRequested_{false};
   std::atomic<int> boundPort_{0};
   std::atomic<int> activeConnections_{0};

@@ -147,6 +147,22 @@ TEST_F(ServedTest, ConnectionThreadIsKeptForTheNextConnection) {
   }
 }
 
+TEST(WaitingConnectionLimit, StaysBelowTheDescriptorLimitWithRoomToSpare) {
+  struct Case {
+    int descriptorLimit;
+    std::size_t waiting;
+  } cases[] = {
+      {0, kMaxWaitingConnections},        // no limit known (Windows)
+      {1 << 20, kMaxWaitingConnections},  // a generous hard limit
+      {1024, 1024 - 64 - 64},             // a common default soft limit
+      {256, 256 - 64 - 64},
+      {100, kMinWaitingConnections},  // below the reserve: a few still wait
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WaitingConnectionLimit(c.descriptorLimit), c.waiting) << c.descriptorLimit;
+  }
+}
+
 TEST(HttpServerBind, PortInUseIsReported) {
   std::string error;
   platform::SocketHandle holder = platform::OpenListener(0, 5, true, &error);

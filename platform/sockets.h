@@ -33,8 +33,10 @@ SocketHandle OpenListener(int port, int backlog, bool loopbackOnly, std::string*
 int LocalPort(SocketHandle socket);
 
 // Accepts one connection; fills peerAddress with the peer's dotted-decimal
-// IPv4 text. kInvalidSocket when the accept failed.
-SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress);
+// IPv4 text. kInvalidSocket when the accept failed, with *error (when given)
+// saying why (for example that the process has no descriptor left).
+SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress,
+                              std::string* error = nullptr);
 
 // Connects to 127.0.0.1:port (used by tests and tools). kInvalidSocket on failure.
 SocketHandle ConnectLoopback(int port);
@@ -49,8 +51,10 @@ ReceiveStatus ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacit
 
 // Waits up to timeoutMs for any of sockets to become readable (data, a
 // pending connection, or the peer's shutdown); sets ready[i] for each that
-// is. Returns the number of ready sockets, 0 on time-out, -1 on failure.
-int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>* ready);
+// is. Returns the number of ready sockets, 0 on time-out, -1 on failure, with
+// *error (when given) saying why.
+int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>* ready,
+                 std::string* error = nullptr);
 
 // Sends every byte of data, retrying partial sends. False when the
 // connection failed first.
@@ -61,5 +65,14 @@ void ShutdownSend(SocketHandle socket);
 
 // Closes the handle; kInvalidSocket is ignored.
 void CloseSocket(SocketHandle socket);
+
+// How many descriptors (sockets and files together) the process may hold
+// open now; 0 when the platform sets no such limit (Windows). Any thread.
+int DescriptorLimit();
+
+// Raises the process's soft descriptor limit to its hard limit (POSIX), so a
+// low default set by a shell or service manager does not cap the agent;
+// nothing on Windows. Call once at start.
+void RaiseDescriptorLimit();
 
 }  // namespace platform

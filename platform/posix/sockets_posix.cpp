@@ -1,12 +1,14 @@
 // BSD sockets behind platform/sockets.h.
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 
 #include "platform/sockets.h"
 
@@ -49,18 +51,22 @@ SocketHandle OpenListener(int port, int backlog, bool loopbackOnly, std::string*
 int LocalPort(SocketHandle socket) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
-  if (::getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  if (::getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&address), &length) !=
+      0) {
     return 0;
   }
   return ntohs(address.sin_port);
 }
 
-SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress) {
+SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress, std::string* error) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
   int fd = ::accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&address), &length,
                      SOCK_CLOEXEC);
-  if (fd < 0) return kInvalidSocket;
+  if (fd < 0) {
+    if (error) *error = ErrorText("accept");
+    return kInvalidSocket;
+  }
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
   if (peerAddress) *peerAddress = text;
@@ -101,14 +107,19 @@ ReceiveStatus ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacit
   return ReceiveStatus::kData;
 }
 
-int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>* ready) {
+int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>* ready,
+                 std::string* error) {
   std::vector<pollfd> entries(sockets.size());
   for (std::size_t i = 0; i < sockets.size(); ++i) {
     entries[i] = pollfd{static_cast<int>(sockets[i]), POLLIN, 0};
   }
   int count = ::poll(entries.data(), entries.size(), timeoutMs);
   ready->assign(sockets.size(), false);
-  if (count < 0) return errno == EINTR ? 0 : -1;
+  if (count < 0) {
+    if (errno == EINTR) return 0;
+    if (error) *error = ErrorText("poll");
+    return -1;
+  }
   for (std::size_t i = 0; i < sockets.size(); ++i) {
     (*ready)[i] = (entries[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
   }
@@ -118,8 +129,8 @@ int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::v
 bool SendAll(SocketHandle socket, const std::string& data) {
   std::size_t sent = 0;
   while (sent < data.size()) {
-    ssize_t count = ::send(static_cast<int>(socket), data.data() + sent, data.size() - sent,
-                           MSG_NOSIGNAL);
+    ssize_t count =
+        ::send(static_cast<int>(socket), data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) return false;
     sent += static_cast<std::size_t>(count);
@@ -131,6 +142,22 @@ void ShutdownSend(SocketHandle socket) { ::shutdown(static_cast<int>(socket), SH
 
 void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) ::close(static_cast<int>(socket));
+}
+
+int DescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > static_cast<rlim_t>(INT_MAX)) {
+    return INT_MAX;
+  }
+  return static_cast<int>(limit.rlim_cur);
+}
+
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace platform

@@ -81,11 +81,14 @@ int LocalPort(SocketHandle socket) {
   return ntohs(address.sin_port);
 }
 
-SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress) {
+SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress, std::string* error) {
   sockaddr_in address{};
   int length = sizeof address;
   SOCKET s = accept(AsSocket(listener), reinterpret_cast<sockaddr*>(&address), &length);
-  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (s == INVALID_SOCKET) {
+    if (error) *error = ErrorText("accept", WSAGetLastError());
+    return kInvalidSocket;
+  }
   const unsigned char* b = reinterpret_cast<const unsigned char*>(&address.sin_addr);
   if (peerAddress) {
     *peerAddress = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) +
@@ -125,7 +128,8 @@ ReceiveStatus ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacit
   return ReceiveStatus::kData;
 }
 
-int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>* ready) {
+int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>* ready,
+                 std::string* error) {
   std::vector<WSAPOLLFD> entries(sockets.size());
   for (std::size_t i = 0; i < sockets.size(); ++i) {
     entries[i].fd = AsSocket(sockets[i]);
@@ -138,7 +142,10 @@ int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::v
     return 0;
   }
   int count = WSAPoll(entries.data(), static_cast<ULONG>(entries.size()), timeoutMs);
-  if (count < 0) return -1;
+  if (count < 0) {
+    if (error) *error = ErrorText("WSAPoll", WSAGetLastError());
+    return -1;
+  }
   for (std::size_t i = 0; i < sockets.size(); ++i) {
     (*ready)[i] = (entries[i].revents & (POLLRDNORM | POLLHUP | POLLERR)) != 0;
   }
@@ -162,5 +169,11 @@ void ShutdownSend(SocketHandle socket) { shutdown(AsSocket(socket), SD_SEND); }
 void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) closesocket(AsSocket(socket));
 }
+
+// Windows sets no per-process limit on sockets that the agent could meet
+// before its own caps.
+int DescriptorLimit() { return 0; }
+
+void RaiseDescriptorLimit() {}
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 """The HTTP API over real loopback sockets against the agent and its simulation server."""
+import errno
 import hashlib
 import json
+import os
 import socket
 import time
 import unittest
@@ -151,6 +153,85 @@ class Stalled(HttpTestCase):
         answer = body_of(self.post(port, "?c=30&group=Channel1&item=Device1&tags=Serial"))
         self.assertEqual(answer, b'{"code":201,"msg":"TimeOut"}')
         self.assertGreaterEqual(time.monotonic() - start, 10.0)
+
+
+def cpu_seconds(pid):
+    """User plus system processor time of a whole process, from /proc."""
+    with open("/proc/%d/stat" % pid) as handle:
+        fields = handle.read().rsplit(")", 1)[1].split()
+    # fields[0] is the state (field 3); utime and stime are fields 14 and 15.
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def core_share(pid, seconds):
+    """The share of one core the process used over a window of seconds."""
+    before, start = cpu_seconds(pid), time.monotonic()
+    time.sleep(seconds)
+    return (cpu_seconds(pid) - before) / (time.monotonic() - start)
+
+
+def silent_connections(port, count):
+    """Connections that never send a byte; connected without waiting, since
+    a listener that cannot accept leaves them in the backlog."""
+    sockets = []
+    for _ in range(count):
+        conn = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        conn.setblocking(False)
+        result = conn.connect_ex(("127.0.0.1", port))
+        if result not in (0, errno.EINPROGRESS):
+            conn.close()
+            raise OSError(result, os.strerror(result))
+        sockets.append(conn)
+    return sockets
+
+
+@unittest.skipIf(harness.IS_WINDOWS, "descriptor limits are the Linux build's")
+class DescriptorLimit(HttpTestCase):
+    def set_limit(self, pid, limit):
+        import resource
+        resource.prlimit(pid, resource.RLIMIT_NOFILE, (limit, limit))
+
+    def test_silent_flood_under_a_low_limit_and_exhaustion(self):
+        port, agent = self.serve()
+        pid = agent.pid
+        # The limit a service manager may set: waiting sockets stay below it,
+        # so a flood of silent peers does not keep a request out.
+        self.set_limit(pid, 256)
+        silent = silent_connections(port, 400)
+        try:
+            time.sleep(1.0)
+            share = core_share(pid, 2.0)
+            self.assertLess(share, 0.10, "agent CPU with 400 silent peers at a limit of 256")
+            self.assertEqual(body_of(self.post(port, "?c=10")), b'{"code":200,"msg":"ok"}')
+        finally:
+            for conn in silent:
+                conn.close()
+
+        # Descriptors run out all the same (a limit lowered below what is open
+        # plus a few): the listener rests between accepts instead of spinning,
+        # says why once, and serves again once the silent peers are gone.
+        def sockets_open():
+            count = 0
+            for fd in os.listdir("/proc/%d/fd" % pid):
+                try:
+                    count += os.readlink("/proc/%d/fd/%s" % (pid, fd)).startswith("socket:")
+                except FileNotFoundError:
+                    pass  # closed meanwhile
+            return count
+        harness.wait_until(lambda: sockets_open() <= 1, timeout=30,
+                           what="the agent to close every connection but its listener")
+        self.set_limit(pid, len(os.listdir("/proc/%d/fd" % pid)) + 4)
+        silent = silent_connections(port, 400)
+        try:
+            agent.wait_for("The http server cannot accept connections", timeout=30)
+            time.sleep(0.5)
+            share = core_share(pid, 3.0)
+            self.assertLess(share, 0.10, "agent CPU while descriptors are exhausted")
+            self.assertIn("Too many open files", agent.text())
+        finally:
+            for conn in silent:
+                conn.close()
+        self.assertEqual(body_of(self.post(port, "?c=10")), b'{"code":200,"msg":"ok"}')
 
 
 if __name__ == "__main__":
