@@ -61,9 +61,21 @@ std::vector<AllowEntry> ParseAllowList(const std::string& allowList) {
   return entries;
 }
 
+namespace {
+
+// The router's status function: the agent's report, told how many
+// connections the server is answering at that moment.
+StatusFunction StatusOf(const HttpSettings& settings, const HttpServer* server) {
+  if (!settings.statusReport) return StatusFunction();
+  auto report = settings.statusReport;
+  return [report, server] { return report(server->ActiveConnections()); };
+}
+
+}  // namespace
+
 HttpServer::HttpServer(HttpSettings settings, SubmitFunction submit, platform::Env* env)
     : settings_(std::move(settings)),
-      access_{settings_.accessKey, std::move(submit)},
+      access_{settings_.accessKey, std::move(submit), StatusOf(settings_, this)},
       env_(env),
       allowEntries_(ParseAllowList(settings_.allowList)) {}
 

@@ -45,6 +45,10 @@ struct HttpSettings {
   std::string versionText;    // the agent's version, for the Server header
   std::string accessKey;      // empty: requests are not signed
   std::string allowList;      // empty: every peer is admitted
+  // The agent's status as a JSON object, given the number of connections
+  // being answered; unset answers the status request like any unknown code.
+  // Called on connection threads, several at a time.
+  std::function<std::string(int activeConnections)> statusReport;
 };
 
 // One IPv4 range of the allow list: address and prefix length.

@@ -54,7 +54,12 @@ void RouteRequest(const ApiAccess& access, const HttpRequest& request, HttpRespo
     response->SendAnswer(AnsiToUtf8(kAuthFailedBody));
     return;
   }
-  const RequestKind* kind = FindRequestKind(ParseLeadingIntegerSaturating(request.GetParam("c")));
+  const long code = ParseLeadingIntegerSaturating(request.GetParam("c"));
+  if (code == kStatusCode && access.status) {
+    response->SendAnswer(AnsiToUtf8(DataEnvelope(access.status())));
+    return;
+  }
+  const RequestKind* kind = FindRequestKind(code);
   const std::string answer =
       kind == nullptr
           ? std::string(kOkBody)

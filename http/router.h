@@ -11,11 +11,20 @@
 // Hands a request to the OPC worker and waits for its answer text.
 using SubmitFunction = std::function<std::string(BridgeRequest)>;
 
+// The agent's health as a JSON object, answered to the status request on the
+// connection's own thread: it never waits for the OPC worker or the session.
+using StatusFunction = std::function<std::string()>;
+
+// The status request's code: answered by the router itself, outside the
+// table of the OPC worker's kinds.
+constexpr long kStatusCode = 60;
+
 // What the router needs of its server: the shared key (empty: requests are
-// not signed) and the way to the OPC worker.
+// not signed), the way to the OPC worker and, when set, the agent's status.
 struct ApiAccess {
   std::string accessKey;
   SubmitFunction submit;
+  StatusFunction status = nullptr;
 };
 
 // Answers one complete request text through response: "GET" is refused,

@@ -50,6 +50,36 @@ TEST(ApiOperations, EachKindSubmitsItsArgumentAndWrapsInItsEnvelope) {
   EXPECT_EQ(seen[2], (BridgeRequest{&kListKind, "g", "i", "F"}));
 }
 
+TEST(StatusRequest, AnsweredByTheRouterUnderTheSignatureRulesWithoutTheBridge) {
+  bool reached = false;
+  int reports = 0;
+  ApiAccess access{"secret",
+                   [&](BridgeRequest) {
+                     reached = true;
+                     return std::string("[]");
+                   },
+                   [&] {
+                     ++reports;
+                     return std::string("{\"version\":\"1.0\"}");
+                   }};
+  auto answer = [&](const std::string& request) {
+    HttpResponse response(platform::kInvalidSocket, "1.0");
+    AnswerRequestText(access, request, &response);
+    return response.sentText.substr(response.sentText.find("\r\n\r\n") + 4);
+  };
+  const std::string signedHead = "POST /?c=60 HTTP/1.0\r\nsign: " + Md5Of("secret") + "\r\n\r\n";
+  EXPECT_EQ(answer(signedHead), "{\"code\":200,\"data\":{\"version\":\"1.0\"}}");
+  EXPECT_EQ(answer("POST /?c=60 HTTP/1.0\r\n\r\n"), "{\"code\":401,\"msg\":\"Auth failed\"}");
+  EXPECT_EQ(answer("GET /?c=60 HTTP/1.0\r\n\r\n"), "{\"code\":400,\"msg\":\"bad request\"}");
+  EXPECT_EQ(reports, 1);
+  EXPECT_FALSE(reached);
+
+  // Without a status function the code is one of the unknown ones.
+  access.status = nullptr;
+  EXPECT_EQ(answer(signedHead), "{\"code\":200,\"msg\":\"ok\"}");
+  EXPECT_FALSE(reached);
+}
+
 // The body of the answer to a POST with c=30 in its query, the headers and
 // body given; *reached tells whether the request went to the bridge.
 std::string Route(const std::string& key, const std::string& rest, bool* reached) {
