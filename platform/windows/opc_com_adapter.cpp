@@ -7,6 +7,8 @@
 // hands back is copied into portable types and freed here (CoTaskMemFree,
 // VariantClear). All calls run in the process's multithreaded apartment,
 // which lets the client use an object from different threads over time.
+// In a remote session every proxy carries the configured account (see
+// opc_com_security.h); each wrapper shares the session's security record.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -20,6 +22,7 @@
 #include "opc/opc_server.h"
 #include "opcda.h"
 #include "platform/windows/com_creation_limit.h"
+#include "platform/windows/opc_com_security.h"
 #include "platform/windows/opc_com_values.h"
 
 namespace opc {
@@ -54,9 +57,45 @@ void FreeArray(T* array) {
   CoTaskMemFree(array);
 }
 
+// The call security of one remote session: its account and how a proxy is
+// given it. Shared by every wrapper of the session; null in a local session.
+class SessionSecurity {
+ public:
+  SessionSecurity(std::shared_ptr<ProxyIdentity> identity, ProxySecurer secure)
+      : identity_(std::move(identity)), secure_(std::move(secure)) {}
+
+  // Gives one interface proxy the session's blanket. A proxy that does not
+  // take it is used as it is (see opc_com_security.h).
+  void Secure(IUnknown* proxy, REFIID iid) const {
+    ProxyBlanket blanket;
+    blanket.identity = identity_->AuthIdentity();
+    secure_(proxy, iid, blanket);
+  }
+
+  // A new object: the interface it arrived as, and its IUnknown, which
+  // carries QueryInterface, AddRef and Release to the server.
+  void SecureObject(IUnknown* proxy, REFIID iid) const {
+    Secure(proxy, iid);
+    if (iid == IID_IUnknown) return;
+    IUnknown* unknown = nullptr;
+    if (SUCCEEDED(proxy->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown))) &&
+        unknown != nullptr) {
+      Secure(unknown, IID_IUnknown);
+      unknown->Release();
+    }
+  }
+
+ private:
+  const std::shared_ptr<ProxyIdentity> identity_;
+  const ProxySecurer secure_;
+};
+
+using Security = std::shared_ptr<const SessionSecurity>;
+
 class ComSyncIO : public OpcSyncIO {
  public:
-  explicit ComSyncIO(ComRef<IOPCSyncIO> io) : io_(std::move(io)) {}
+  ComSyncIO(ComRef<IOPCSyncIO> io, Security security)
+      : io_(std::move(io)), security_(std::move(security)) {}
 
   Result Read(uint32_t source, const std::vector<uint32_t>& serverHandles,
               std::vector<ItemState>* states, std::vector<Result>* errors) override {
@@ -106,20 +145,25 @@ class ComSyncIO : public OpcSyncIO {
 
  private:
   ComRef<IOPCSyncIO> io_;
+  const Security security_;  // kept while the proxy lives
 };
 
+// Asks from for iid; the new interface proxy gets the session's account.
 template <typename T>
-Result Query(IUnknown* from, REFIID iid, ComRef<T>* to) {
+Result Query(IUnknown* from, REFIID iid, const Security& security, ComRef<T>* to) {
   T* raw = nullptr;
   HRESULT hr = from->QueryInterface(iid, reinterpret_cast<void**>(&raw));
   if (SUCCEEDED(hr) && raw == nullptr) hr = E_NOINTERFACE;
-  if (SUCCEEDED(hr)) to->Reset(raw);
+  if (FAILED(hr)) return hr;
+  if (security) security->Secure(raw, iid);
+  to->Reset(raw);
   return hr;
 }
 
 class ComItemMgt : public OpcItemMgt {
  public:
-  explicit ComItemMgt(ComRef<IOPCItemMgt> mgt) : mgt_(std::move(mgt)) {}
+  ComItemMgt(ComRef<IOPCItemMgt> mgt, Security security)
+      : mgt_(std::move(mgt)), security_(std::move(security)) {}
 
   Result AddItems(const std::vector<ItemDefinition>& items, std::vector<ItemResult>* results,
                   std::vector<Result>* errors) override {
@@ -165,18 +209,20 @@ class ComItemMgt : public OpcItemMgt {
 
   Result QuerySyncIO(std::shared_ptr<OpcSyncIO>* syncIO) override {
     ComRef<IOPCSyncIO> io;
-    HRESULT hr = Query(mgt_.get(), IID_IOPCSyncIO, &io);
-    if (SUCCEEDED(hr)) *syncIO = std::make_shared<ComSyncIO>(std::move(io));
+    HRESULT hr = Query(mgt_.get(), IID_IOPCSyncIO, security_, &io);
+    if (SUCCEEDED(hr)) *syncIO = std::make_shared<ComSyncIO>(std::move(io), security_);
     return hr;
   }
 
  private:
   ComRef<IOPCItemMgt> mgt_;
+  const Security security_;
 };
 
 class ComBrowse : public OpcBrowseServerAddressSpace {
  public:
-  explicit ComBrowse(ComRef<IOPCBrowseServerAddressSpace> browse) : browse_(std::move(browse)) {}
+  ComBrowse(ComRef<IOPCBrowseServerAddressSpace> browse, Security security)
+      : browse_(std::move(browse)), security_(std::move(security)) {}
 
   Result ChangeBrowsePosition(uint32_t direction, const std::u16string& position) override {
     std::wstring text = Wide(position);
@@ -194,6 +240,7 @@ class ComBrowse : public OpcBrowseServerAddressSpace {
     ComRef<IEnumString> strings(raw);
     names->clear();
     if (FAILED(hr) || !strings) return hr;
+    if (security_) security_->SecureObject(strings.get(), IID_IEnumString);
     for (;;) {
       LPOLESTR name = nullptr;
       ULONG fetched = 0;
@@ -216,12 +263,13 @@ class ComBrowse : public OpcBrowseServerAddressSpace {
 
  private:
   ComRef<IOPCBrowseServerAddressSpace> browse_;
+  const Security security_;
 };
 
 class ComProperties : public OpcItemProperties {
  public:
-  explicit ComProperties(ComRef<IOPCItemProperties> properties)
-      : properties_(std::move(properties)) {}
+  ComProperties(ComRef<IOPCItemProperties> properties, Security security)
+      : properties_(std::move(properties)), security_(std::move(security)) {}
 
   Result QueryAvailableProperties(const std::u16string& itemId, std::vector<uint32_t>* propertyIds,
                                   std::vector<std::u16string>* descriptions,
@@ -276,13 +324,15 @@ class ComProperties : public OpcItemProperties {
 
  private:
   ComRef<IOPCItemProperties> properties_;
+  const Security security_;
 };
 
 class ComObject;
 
 class ComServer : public OpcServer {
  public:
-  explicit ComServer(ComRef<IOPCServer> server) : server_(std::move(server)) {}
+  ComServer(ComRef<IOPCServer> server, Security security)
+      : server_(std::move(server)), security_(std::move(security)) {}
 
   Result AddGroup(const std::u16string& name, bool active, uint32_t requestedUpdateRate,
                   uint32_t clientGroupHandle, int32_t timeBias, float percentDeadband,
@@ -290,45 +340,48 @@ class ComServer : public OpcServer {
 
  private:
   ComRef<IOPCServer> server_;
+  const Security security_;
 };
 
 class ComObject : public OpcObject {
  public:
-  explicit ComObject(ComRef<IUnknown> unknown) : unknown_(std::move(unknown)) {}
+  ComObject(ComRef<IUnknown> unknown, Security security)
+      : unknown_(std::move(unknown)), security_(std::move(security)) {}
 
   Result QueryServer(std::shared_ptr<OpcServer>* server) override {
     ComRef<IOPCServer> ref;
-    HRESULT hr = Query(unknown_.get(), IID_IOPCServer, &ref);
-    if (SUCCEEDED(hr)) *server = std::make_shared<ComServer>(std::move(ref));
+    HRESULT hr = Query(unknown_.get(), IID_IOPCServer, security_, &ref);
+    if (SUCCEEDED(hr)) *server = std::make_shared<ComServer>(std::move(ref), security_);
     return hr;
   }
   Result QueryBrowse(std::shared_ptr<OpcBrowseServerAddressSpace>* browse) override {
     ComRef<IOPCBrowseServerAddressSpace> ref;
-    HRESULT hr = Query(unknown_.get(), IID_IOPCBrowseServerAddressSpace, &ref);
-    if (SUCCEEDED(hr)) *browse = std::make_shared<ComBrowse>(std::move(ref));
+    HRESULT hr = Query(unknown_.get(), IID_IOPCBrowseServerAddressSpace, security_, &ref);
+    if (SUCCEEDED(hr)) *browse = std::make_shared<ComBrowse>(std::move(ref), security_);
     return hr;
   }
   Result QueryProperties(std::shared_ptr<OpcItemProperties>* properties) override {
     ComRef<IOPCItemProperties> ref;
-    HRESULT hr = Query(unknown_.get(), IID_IOPCItemProperties, &ref);
-    if (SUCCEEDED(hr)) *properties = std::make_shared<ComProperties>(std::move(ref));
+    HRESULT hr = Query(unknown_.get(), IID_IOPCItemProperties, security_, &ref);
+    if (SUCCEEDED(hr)) *properties = std::make_shared<ComProperties>(std::move(ref), security_);
     return hr;
   }
   Result QueryItemMgt(std::shared_ptr<OpcItemMgt>* itemMgt) override {
     ComRef<IOPCItemMgt> ref;
-    HRESULT hr = Query(unknown_.get(), IID_IOPCItemMgt, &ref);
-    if (SUCCEEDED(hr)) *itemMgt = std::make_shared<ComItemMgt>(std::move(ref));
+    HRESULT hr = Query(unknown_.get(), IID_IOPCItemMgt, security_, &ref);
+    if (SUCCEEDED(hr)) *itemMgt = std::make_shared<ComItemMgt>(std::move(ref), security_);
     return hr;
   }
   Result QuerySyncIO(std::shared_ptr<OpcSyncIO>* syncIO) override {
     ComRef<IOPCSyncIO> ref;
-    HRESULT hr = Query(unknown_.get(), IID_IOPCSyncIO, &ref);
-    if (SUCCEEDED(hr)) *syncIO = std::make_shared<ComSyncIO>(std::move(ref));
+    HRESULT hr = Query(unknown_.get(), IID_IOPCSyncIO, security_, &ref);
+    if (SUCCEEDED(hr)) *syncIO = std::make_shared<ComSyncIO>(std::move(ref), security_);
     return hr;
   }
 
  private:
   ComRef<IUnknown> unknown_;
+  const Security security_;
 };
 
 Result ComServer::AddGroup(const std::u16string& name, bool active, uint32_t requestedUpdateRate,
@@ -345,13 +398,16 @@ Result ComServer::AddGroup(const std::u16string& name, bool active, uint32_t req
                                  &revisedRate, IID_IUnknown, &raw);
   ComRef<IUnknown> unknown(raw);
   if (SUCCEEDED(hr) && !unknown) hr = E_NOINTERFACE;
-  if (SUCCEEDED(hr)) *group = std::make_shared<ComObject>(std::move(unknown));
+  if (FAILED(hr)) return hr;
+  if (security_) security_->SecureObject(unknown.get(), IID_IUnknown);
+  *group = std::make_shared<ComObject>(std::move(unknown), security_);
   return hr;
 }
 
 class ComServerList : public OpcServerList {
  public:
-  explicit ComServerList(ComRef<IOPCServerList> list) : list_(std::move(list)) {}
+  ComServerList(ComRef<IOPCServerList> list, Security security)
+      : list_(std::move(list)), security_(std::move(security)) {}
 
   Result EnumClassesOfCategories(const std::vector<ClassId>& implemented,
                                  const std::vector<ClassId>& required,
@@ -366,6 +422,7 @@ class ComServerList : public OpcServerList {
     ComRef<IEnumGUID> ids(raw);
     classes->clear();
     if (FAILED(hr) || !ids) return hr;
+    if (security_) security_->SecureObject(ids.get(), IID_IEnumGUID);
     GUID guid;
     ULONG fetched = 0;
     while (ids->Next(1, &guid, &fetched) == S_OK && fetched == 1) {
@@ -395,14 +452,15 @@ class ComServerList : public OpcServerList {
 
  private:
   ComRef<IOPCServerList> list_;
+  const Security security_;
 };
 
-// Creates an object of classId and asks it for iid. Remote creation carries
-// the account through COAUTHIDENTITY (UTF-16), with packet integrity and
-// impersonation; its outcome is judged by the MULTI_QI entry's own result as
-// well, since the call can succeed while the interface did not arrive.
+// Creates an object of classId and asks it for iid: a local server, or one on
+// target.host activated with identity (packet integrity, impersonation). A
+// remote outcome is judged by the MULTI_QI entry's own result as well, since
+// the call can succeed while the interface did not arrive.
 HRESULT CreateObject(const GUID& classId, REFIID iid, const CreationTarget& target,
-                     IUnknown** object) {
+                     COAUTHIDENTITY* identity, IUnknown** object) {
   *object = nullptr;
   if (!target.remote) {
     HRESULT hr = CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, iid,
@@ -411,32 +469,19 @@ HRESULT CreateObject(const GUID& classId, REFIID iid, const CreationTarget& targ
     return hr;
   }
   std::wstring host = Wide(target.host);
-  std::wstring user = Wide(target.user);
-  std::wstring domain = Wide(target.domain);
-  std::wstring password = Wide(target.password);
-  COAUTHIDENTITY identity = {};
-  identity.User = reinterpret_cast<USHORT*>(&user[0]);
-  identity.UserLength = static_cast<ULONG>(user.size());
-  identity.Domain = reinterpret_cast<USHORT*>(&domain[0]);
-  identity.DomainLength = static_cast<ULONG>(domain.size());
-  identity.Password = reinterpret_cast<USHORT*>(&password[0]);
-  identity.PasswordLength = static_cast<ULONG>(password.size());
-  identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
   COAUTHINFO auth = {};
   auth.dwAuthnSvc = RPC_C_AUTHN_WINNT;
   auth.dwAuthzSvc = RPC_C_AUTHZ_NONE;
   auth.pwszServerPrincName = nullptr;
   auth.dwAuthnLevel = RPC_C_AUTHN_LEVEL_PKT_INTEGRITY;
   auth.dwImpersonationLevel = RPC_C_IMP_LEVEL_IMPERSONATE;
-  auth.pAuthIdentityData = &identity;
+  auth.pAuthIdentityData = identity;
   auth.dwCapabilities = EOAC_NONE;
   COSERVERINFO server = {};
   server.pwszName = &host[0];
   server.pAuthInfo = &auth;
   MULTI_QI entry = {&iid, nullptr, E_NOINTERFACE};
   HRESULT hr = CoCreateInstanceEx(classId, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &entry);
-  // Wipe the password copy; the descriptor is built afresh for each creation.
-  SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
   if (FAILED(hr)) {
     if (entry.pItf != nullptr) entry.pItf->Release();
     return hr;
@@ -449,41 +494,30 @@ HRESULT CreateObject(const GUID& classId, REFIID iid, const CreationTarget& targ
   return hr;
 }
 
-// Creates an object as CreateObject does, giving up after limitMs (see
-// comcreation::CreateWithinLimit): the creation thread gets its own copies
-// of everything it uses.
-HRESULT CreateObjectWithinLimit(const GUID& classId, REFIID iid, const CreationTarget& target,
-                                uint32_t limitMs, IUnknown** object) {
-  const IID wanted = iid;
-  return comcreation::CreateWithinLimit(
-      [classId, wanted, target](IUnknown** created) {
-        return CreateObject(classId, wanted, target, created);
-      },
-      limitMs, object);
-}
-
 class ComConnector : public OpcConnector {
  public:
-  explicit ComConnector(uint32_t creationLimitMs) : creationLimitMs_(creationLimitMs) {}
+  ComConnector(uint32_t creationLimitMs, ComConnectorHooks hooks)
+      : creationLimitMs_(creationLimitMs),
+        create_(hooks.create ? std::move(hooks.create) : ObjectCreator(CreateObject)),
+        secure_(hooks.secure ? std::move(hooks.secure) : ProxySecurer(SetProxyBlanket)) {}
 
   Result CreateServerList(const CreationTarget& target,
                           std::shared_ptr<OpcServerList>* serverList) override {
-    IUnknown* raw = nullptr;
-    HRESULT hr = CreateObjectWithinLimit(CLSID_OpcServerList, IID_IOPCServerList, target,
-                                         creationLimitMs_, &raw);
+    ComRef<IOPCServerList> list;
+    Security security;
+    HRESULT hr = Create(CLSID_OpcServerList, IID_IOPCServerList, target, &list, &security);
     if (FAILED(hr)) return hr;
-    *serverList = std::make_shared<ComServerList>(
-        ComRef<IOPCServerList>(static_cast<IOPCServerList*>(static_cast<void*>(raw))));
+    *serverList = std::make_shared<ComServerList>(std::move(list), security);
     return hr;
   }
 
   Result CreateServer(const ClassId& classId, const CreationTarget& target,
                       std::shared_ptr<OpcObject>* server) override {
-    IUnknown* raw = nullptr;
-    HRESULT hr =
-        CreateObjectWithinLimit(ToGuid(classId), IID_IUnknown, target, creationLimitMs_, &raw);
+    ComRef<IUnknown> object;
+    Security security;
+    HRESULT hr = Create(ToGuid(classId), IID_IUnknown, target, &object, &security);
     if (FAILED(hr)) return hr;
-    *server = std::make_shared<ComObject>(ComRef<IUnknown>(raw));
+    *server = std::make_shared<ComObject>(std::move(object), security);
     return hr;
   }
 
@@ -496,7 +530,44 @@ class ComConnector : public OpcConnector {
   }
 
  private:
+  // Creates an object of classId as iid, giving up after the creation limit.
+  // A remote session gets its own identity record: the creation uses it, and
+  // so does every proxy of the session (security, shared by their wrappers),
+  // the object first of all. The creation thread holds what it uses itself,
+  // the identity included, in case it is abandoned.
+  template <typename T>
+  HRESULT Create(const GUID& classId, REFIID iid, const CreationTarget& target, ComRef<T>* object,
+                 Security* security) {
+    std::shared_ptr<ProxyIdentity> identity;
+    if (target.remote) {
+      identity = std::make_shared<ProxyIdentity>(target.user, target.domain, target.password);
+    }
+    CreationTarget where = target;
+    where.password.clear();  // the identity record carries it
+    const IID wanted = iid;
+    const ObjectCreator create = create_;
+    IUnknown* raw = nullptr;
+    HRESULT hr = comcreation::CreateWithinLimit(
+        [create, classId, wanted, where, identity](IUnknown** created) {
+          return create(classId, wanted, where, identity ? identity->AuthIdentity() : nullptr,
+                        created);
+        },
+        creationLimitMs_, &raw);
+    // The creation hands back the interface asked for, as an IUnknown*.
+    ComRef<T> created(static_cast<T*>(static_cast<void*>(raw)));
+    if (SUCCEEDED(hr) && !created) hr = E_NOINTERFACE;
+    if (FAILED(hr)) return hr;
+    if (identity) {
+      *security = std::make_shared<SessionSecurity>(identity, secure_);
+      (*security)->SecureObject(created.get(), iid);
+    }
+    *object = std::move(created);
+    return hr;
+  }
+
   const uint32_t creationLimitMs_;  // how long a creation is waited for
+  const ObjectCreator create_;
+  const ProxySecurer secure_;
 
   static std::string MessageIn(Result result, DWORD language) {
     char* buffer = nullptr;
@@ -522,7 +593,36 @@ std::unique_ptr<OpcConnector> CreatePlatformConnector(const std::string& /*baseD
     const unsigned long value = std::strtoul(text, nullptr, 10);
     if (value > 0) limitMs = static_cast<uint32_t>(value);
   }
-  return std::unique_ptr<OpcConnector>(new ComConnector(limitMs));
+  return CreateComConnector(limitMs);
+}
+
+ProxyIdentity::ProxyIdentity(const std::u16string& user, const std::u16string& domain,
+                             const std::u16string& password)
+    : user_(Wide(user)), domain_(Wide(domain)), password_(Wide(password)) {
+  identity_.User = reinterpret_cast<USHORT*>(&user_[0]);
+  identity_.UserLength = static_cast<ULONG>(user_.size());
+  identity_.Domain = reinterpret_cast<USHORT*>(&domain_[0]);
+  identity_.DomainLength = static_cast<ULONG>(domain_.size());
+  identity_.Password = reinterpret_cast<USHORT*>(&password_[0]);
+  identity_.PasswordLength = static_cast<ULONG>(password_.size());
+  identity_.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
+}
+
+ProxyIdentity::~ProxyIdentity() { Wipe(); }
+
+void ProxyIdentity::Wipe() {
+  if (!password_.empty()) SecureZeroMemory(&password_[0], password_.size() * sizeof(wchar_t));
+}
+
+HRESULT SetProxyBlanket(IUnknown* proxy, REFIID /*iid*/, const ProxyBlanket& blanket) {
+  return CoSetProxyBlanket(proxy, blanket.authenticationService, blanket.authorizationService,
+                           nullptr, blanket.authenticationLevel, blanket.impersonationLevel,
+                           blanket.identity, blanket.capabilities);
+}
+
+std::unique_ptr<OpcConnector> CreateComConnector(uint32_t creationLimitMs,
+                                                 ComConnectorHooks hooks) {
+  return std::unique_ptr<OpcConnector>(new ComConnector(creationLimitMs, std::move(hooks)));
 }
 
 }  // namespace opc
