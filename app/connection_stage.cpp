@@ -2,38 +2,41 @@
 
 #include <mutex>
 
-#include "common/console_output.h"
 #include "app/settings.h"
-#include "opc/opc_client.h"
+#include "common/console_output.h"
+#include "opc/item_set.h"
+#include "opc/opc_connection.h"
 #include "opc/opc_session.h"
 
 bool RunConnectionStage(bool* groupReady) {
   *groupReady = false;
-  std::lock_guard<std::mutex> hold(opcSession->lock);
-  const AgentSettings& settings = agentSettings;
+  OpcSession& session = *opcSession;
+  std::lock_guard<std::mutex> hold(session.lock);
+  const OpcSettings& settings = session.settings;
+  const ServerTarget target = TargetOf(settings);
   PrintText("\nFinding opc server on " +
             (settings.isremote ? settings.host : std::string("localhost")) + " ...");
-  int32_t found = DiscoverServer(settings.domain, settings.host, settings.user, settings.pass,
-                                 settings.progid, settings.isremote, &serverClassId);
-  if (found == 8) {
+  DiscoverResult found = DiscoverServer(session, target, settings.progid, &session.serverClassId);
+  if (found == DiscoverResult::kNoMatch) {
     PrintText("\nNo matching progid server found");
     return false;
   }
-  if (found > 0) {
+  if (found != DiscoverResult::kFound) {
     PrintText("\nNo opc server found.");
     return false;
   }
-  if (ConnectServer(settings.domain, settings.host, settings.user, settings.pass, serverClassId,
-                    settings.isremote) != 0) {
+  if (ConnectServer(session, target, session.serverClassId) != ConnectResult::kConnected) {
     PrintText("\nConnect to opc server failed.");
     return true;
   }
-  RefreshTagsFile();
-  if (CreateGroup(settings.group) > 0) {
+  RefreshTagsFile(session);
+  if (CreateGroup(session, settings.group) != GroupResult::kCreated) {
     PrintText("\nCommunicate to opc server failed.");
     return true;
   }
-  if (!settings.autoitems) BrowseLeafItems(settings.group, settings.item, &browsedItems);
+  if (!settings.autoitems) {
+    BrowseLeafItems(session, settings.group, settings.item, &session.browsedItems);
+  }
   *groupReady = true;
   return true;
 }

@@ -15,8 +15,9 @@
 #include "forward/spool_watch.h"
 #include "forward/uploader.h"
 #include "http/http_server.h"
-#include "opc/opc_client.h"
+#include "opc/connection_supervisor.h"
 #include "opc/opc_session.h"
+#include "opc/tag_operations.h"
 #include "platform/agent_window.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
@@ -48,6 +49,23 @@ struct Forwarding {
   // each upload tick, on the uploader's thread.
   std::unique_ptr<SpoolWatch> spoolWatch;
 };
+
+// The fields of the settings record that the OPC client works with.
+OpcSettings OpcSettingsOf(const AgentSettings& settings) {
+  OpcSettings handed;
+  handed.domain = settings.domain;
+  handed.host = settings.host;
+  handed.user = settings.user;
+  handed.pass = settings.pass;
+  handed.isremote = settings.isremote;
+  handed.progid = settings.progid;
+  handed.group = settings.group;
+  handed.item = settings.item;
+  handed.autoitems = settings.autoitems;
+  handed.itemstartsList = settings.itemstartsList;
+  handed.itemscf = settings.itemscf;
+  return handed;
+}
 
 void PrintBanner(int64_t startMilliseconds) {
   PrintText(std::string("--------* ") + kAgentTitle + " *--------\n" +
@@ -106,7 +124,8 @@ int RunAgent() {
   }
   SetAutorun(agentSettings.isautorun == 1);
 
-  // Declared before the workers, so it outlives the ones that tick it.
+  // Declared before the workers, so they outlive the ones that tick them.
+  ConnectionSupervisor supervisor;
   Forwarding forwarding;
   AgentWorkers workers;
   PrintBanner(startMilliseconds);
@@ -123,6 +142,9 @@ int RunAgent() {
   // while workers may still be calling through it.
   opcSession = new OpcSession;
   opcSession->connector = opc::CreatePlatformConnector(processPaths.baseDirectory).release();
+  opcSession->env = env;
+  opcSession->settings = OpcSettingsOf(agentSettings);
+  opcSession->dataFolder = processPaths.baseDirectory + platform::kPathSeparator + "data";
   if (!RunConnectionStage(&groupReady)) return 0;
 
   // The bridge of the API's requests to the OPC worker. Never destroyed:
@@ -146,7 +168,7 @@ int RunAgent() {
     forwarding.sampling.env = env;
     forwarding.sampling.session = opcSession;
     forwarding.sampling.read = [](int32_t count, TextList names) {
-      return ReadChangedItems(count, std::move(names));
+      return ReadChangedItems(*opcSession, count, std::move(names));
     };
     forwarding.sampling.folder = spoolFolder;
     forwarding.sampling.showread = agentSettings.showread;
@@ -172,7 +194,16 @@ int RunAgent() {
 
   // The workers that run whether or not the first connection succeeded.
   StartWorker(&workers.opcWorker, "OPC worker", 1, [bridge] { bridge->OpcWorkerTick(); }, env);
-  StartWorker(&workers.supervisor, "connection supervisor", 1000, SuperviseTick, env);
+  StartWorker(
+      &workers.supervisor, "connection supervisor", 1000,
+      [&supervisor] {
+        // Shown without the session lock: the OPC worker and the sampler go
+        // on while the box waits for the operator.
+        if (supervisor.Tick(*opcSession)) {
+          platform::ShowMessageBox("tags file isn't exists", "TALVERO", platform::kMbIconStop);
+        }
+      },
+      env);
 
   // The console, the hidden window and the tray.
   if (!platform::PrepareAgentConsole())

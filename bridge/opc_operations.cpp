@@ -2,21 +2,21 @@
 
 #include <mutex>
 
-#include "opc/opc_client.h"
 #include "opc/opc_session.h"
+#include "opc/tag_operations.h"
 
 namespace {
 
 BridgeOperation UnderSessionLock(OpcSession* session,
-                                 std::string (*operation)(const std::string&, const std::string&,
-                                                          const std::string&)) {
+                                 std::string (*operation)(OpcSession&, const std::string&,
+                                                          const std::string&, const std::string&)) {
   return [session, operation](const std::string& group, const std::string& item,
                               const std::string& argument) {
     // Without a session there is nothing to ask; the empty answer lets the
     // waiter end with TimeOut as for any unanswered request.
     if (session == nullptr) return std::string();
     std::lock_guard<std::mutex> guard(session->lock);
-    return operation(group, item, argument);
+    return operation(*session, group, item, argument);
   };
 }
 

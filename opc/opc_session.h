@@ -1,4 +1,5 @@
-// The agent's one tie to its OPC server: interfaces, item table, look-up maps.
+// The agent's one tie to its OPC server: interfaces, item table, look-up maps,
+// and what app/ handed the OPC client when it created the session.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "common/text_helpers.h"
 #include "opc/opc_server.h"
+#include "opc/opc_settings.h"
+#include "platform/env.h"
 
 struct OpcItem {
   std::string tagName;        // one line of the tags file, exactly as read
@@ -31,15 +35,38 @@ struct OpcSession {
   // (as QueryInterface on IOPCServer would), never of the group.
   std::shared_ptr<opc::OpcObject> serverUnknown;
 
-  // Creates servers and server lists; set by startup before the first use.
-  opc::OpcConnector* connector = nullptr;
+  // Handed in by app/ before the first use, never changed afterwards.
+  opc::OpcConnector* connector = nullptr;         // creates servers and server lists
+  platform::Env* env = platform::Env::Default();  // the console and the data files
+  std::string dataFolder;                         // holds tags.txt and items.db
+  OpcSettings settings;
+
+  // The class id of the chosen server: written by DiscoverServer, read by
+  // every ConnectServer (a reconnection uses the class found at startup).
+  opc::ClassId serverClassId{};
+
+  // The item store refresh: the leaf names of the last browse by startup or
+  // RefreshTagsFile, the digest of all leaf names of the last browse that led
+  // to a copy, and the MD5 entry points it is taken with.
+  TextList browsedItems;
+  std::string lastItemsDigest;
+  DigestFunctions itemsDigest;
 
   // The session lock. Each top-level use of the session holds it from start
   // to end: the connection stage, one supervisor tick's OPC work, one API
   // operation of the OPC worker, one sampling read. The operations of the OPC
   // client themselves take no lock. Never held while a message box is shown.
+  // It guards every field above; the fields handed in by app/ are only read.
   std::mutex lock;
 };
 
-// The process-wide session: set once by startup, destroyed by the shutdown.
+// The full OPC item id of a tag: group "." item "." tag.
+std::string ItemId(const std::string& group, const std::string& item, const std::string& tag);
+
+// The path of a file of the session's data folder.
+std::string DataFile(const OpcSession& session, const std::string& name);
+
+// The process-wide session: created by app/ at startup, destroyed by the
+// shutdown. The OPC client's operations never reach for it; they are handed a
+// session.
 extern OpcSession* opcSession;

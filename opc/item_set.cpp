@@ -1,0 +1,165 @@
+#include "opc/item_set.h"
+
+#include "common/console_output.h"
+#include "platform/codepage.h"
+
+namespace {
+
+std::u16string Wide(const std::string& text) { return platform::AnsiToUtf16(text); }
+std::string Narrow(const std::u16string& text) { return platform::Utf16ToAnsi(text); }
+
+std::shared_ptr<opc::OpcObject> ServerUnknown(const OpcSession& session) {
+  if (!session.opcServer) return nullptr;
+  return session.serverUnknown;
+}
+
+}  // namespace
+
+TextList TagLines(const std::string& content) {
+  TextList lines;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(content.substr(start));
+      break;
+    }
+    std::string line = content.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+void BrowseLeafItems(OpcSession& session, const std::string& group, const std::string& item,
+                     TextList* list) {
+  list->clear();
+  session.typeByItemId.clear();
+  std::shared_ptr<opc::OpcBrowseServerAddressSpace> browse;
+  std::shared_ptr<opc::OpcItemProperties> properties;
+  std::shared_ptr<opc::OpcObject> object = ServerUnknown(session);
+  if (object) object->QueryBrowse(&browse);
+  if (!browse) return;
+  browse->ChangeBrowsePosition(opc::kBrowseTo, Wide(group + "." + item));
+  std::vector<std::u16string> names;
+  browse->BrowseOPCItemIDs(opc::kBrowseLeaf, u"", opc::VT_EMPTY, 0, &names);
+  object->QueryProperties(&properties);
+  for (const std::u16string& name : names) {
+    list->push_back(Narrow(name));
+    std::u16string itemId;
+    if (opc::Failed(browse->GetItemID(name, &itemId)) || !properties) continue;
+    std::vector<uint32_t> ids;
+    std::vector<std::u16string> descriptions;
+    std::vector<uint16_t> types;
+    if (opc::Failed(properties->QueryAvailableProperties(itemId, &ids, &descriptions, &types))) {
+      continue;
+    }
+    std::vector<opc::Variant> values;
+    std::vector<opc::Result> errors;
+    if (opc::Failed(properties->GetItemProperties(itemId, ids, &values, &errors)) ||
+        values.empty()) {
+      continue;
+    }
+    session.typeByItemId[Narrow(itemId)] = static_cast<int32_t>(values[0].integer);
+  }
+  browse->ChangeBrowsePosition(opc::kBrowseTo, u"");
+}
+
+void RefreshTagsFile(OpcSession& session) {
+  const OpcSettings& settings = session.settings;
+  if (!settings.autoitems || session.connected != 1) return;
+  BrowseLeafItems(session, settings.group, settings.item, &session.browsedItems);
+  const std::string storePath = DataFile(session, "items.db");
+  session.env->DeleteFileAt(storePath);  // usually fails only because there is none yet
+  std::string all;
+  std::string kept;
+  for (const std::string& name : session.browsedItems) {
+    all += name;
+    if (StartsWithAny(settings.itemstartsList.size(), settings.itemstartsList, name)) {
+      kept += name + "\n";
+    }
+  }
+  platform::Status stored = session.env->WriteNewFileDurably(storePath, kept);
+  if (!stored.ok()) {
+    PrintErrorLine(session.env, "\nItem store write failed: " + stored.cause(), true);
+  }
+  std::string digest = Md5Hex(&session.itemsDigest, all);
+  // Without a digest the change cannot be judged: copy, and remember nothing.
+  if (digest.empty() || digest != session.lastItemsDigest) {
+    session.lastItemsDigest = digest;
+    platform::Status copied =
+        session.env->CopyFileReplacing(storePath, DataFile(session, "tags.txt"));
+    if (!copied.ok()) {
+      PrintErrorLine(session.env, "\nTags file copy failed: " + copied.cause(), true);
+    }
+  }
+}
+
+bool ReloadTags(OpcSession& session) {
+  const std::string tagsPath = DataFile(session, "tags.txt");
+  if (!session.env->PathExists(tagsPath)) return false;
+  std::string content;
+  platform::Status read = session.env->ReadWholeFile(tagsPath, &content);
+  if (!read.ok()) {
+    PrintErrorLine(session.env, "\nTags file read failed: " + read.cause(), true);
+    return false;
+  }
+  session.items.clear();
+  AddItemSet(session, session.settings.group, session.settings.item, TagLines(content));
+  return true;
+}
+
+void AddItemSet(OpcSession& session, const std::string& group, const std::string& item,
+                TextList names) {
+  platform::Env* env = session.env;
+  if (names.empty()) {
+    PrintErrorLine(env, "\nNo item added", true);
+    return;
+  }
+  PrintText(env, "\nItems adding...!");
+  session.items.clear();
+  std::vector<opc::ItemDefinition> definitions;
+  for (size_t i = 0; i < names.size(); ++i) {
+    OpcItem entry;
+    entry.tagName = names[i];
+    session.items.push_back(entry);
+    opc::ItemDefinition definition;
+    definition.itemId = Wide(ItemId(group, item, names[i]));
+    definition.active = true;
+    definition.clientHandle = static_cast<uint32_t>(i);
+    definition.requestedDataType = opc::VT_EMPTY;
+    definitions.push_back(definition);
+  }
+  std::vector<opc::ItemResult> results;
+  std::vector<opc::Result> errors;
+  if (!session.itemMgt || opc::Failed(session.itemMgt->AddItems(definitions, &results, &errors))) {
+    PrintErrorLine(env, "\nAdd item error", true);
+    return;
+  }
+  std::shared_ptr<opc::OpcSyncIO> syncIO;
+  if (opc::Failed(session.itemMgt->QuerySyncIO(&syncIO)) || !syncIO) {
+    PrintErrorLine(env, "\nAdd item query error", true);
+  } else {
+    session.syncIO = syncIO;
+  }
+  int successes = 0;
+  int failures = 0;
+  for (size_t i = 0; i < names.size(); ++i) {
+    int n = static_cast<int>(i) + 1;
+    bool failed = i >= errors.size() || i >= results.size() || opc::Failed(errors[i]);
+    if (failed) {
+      ++failures;
+      PrintErrorLine(env, FormatText("\n%d:[NO] ", n) + names[i], true);
+    } else {
+      ++successes;
+      session.items[i].serverHandle = results[i].serverHandle;
+      session.handleByItemId[Narrow(definitions[i].itemId)] = results[i].serverHandle;
+      PrintText(env, "\n" + std::to_string(n) + ":[OK] " + names[i]);
+    }
+  }
+  PrintText(env, "\nItems update completed! ");
+  PrintGoodLine(env, FormatText("Success %d", successes), false);
+  PrintText(env, ", ");
+  PrintErrorLine(env, FormatText("Failure %d", failures), false);
+}

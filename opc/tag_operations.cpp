@@ -1,0 +1,145 @@
+#include "opc/tag_operations.h"
+
+#include "common/console_output.h"
+#include "opc/value_text.h"
+#include "platform/codepage.h"
+
+namespace {
+
+// Map look-ups that yield 0 for an absent id without inserting it: made-up
+// tag names in API requests must not grow the maps for the life of the process.
+uint32_t HandleOf(const OpcSession& session, const std::string& id) {
+  auto found = session.handleByItemId.find(id);
+  return found == session.handleByItemId.end() ? 0 : found->second;
+}
+int32_t TypeOf(const OpcSession& session, const std::string& id) {
+  auto found = session.typeByItemId.find(id);
+  return found == session.typeByItemId.end() ? 0 : found->second;
+}
+
+// One device read; false when there is no syncIO or the call failed.
+bool DeviceRead(OpcSession& session, const std::vector<uint32_t>& handles,
+                std::vector<opc::ItemState>* states) {
+  if (!session.syncIO) return false;
+  std::vector<opc::Result> errors;
+  if (opc::Failed(session.syncIO->Read(opc::kSourceDevice, handles, states, &errors))) {
+    return false;
+  }
+  states->resize(handles.size());  // an adapter that answered short gives empty values
+  return true;
+}
+
+}  // namespace
+
+std::string ReadTags(OpcSession& session, const std::string& group, const std::string& item,
+                     const std::string& tags) {
+  if (tags.empty()) return ReadAllItems(session);
+  TextList names;
+  SplitText(tags, ",", &names);
+  if (names.empty()) return "[]";
+  std::vector<uint32_t> handles;
+  for (const std::string& name : names) {
+    handles.push_back(HandleOf(session, ItemId(group, item, name)));
+  }
+  std::vector<opc::ItemState> states;
+  if (!DeviceRead(session, handles, &states)) return "Read error";
+  std::string answer = "[";
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) answer += ",";
+    answer += ValueRecord(names[i], VariantToText(states[i].value),
+                          TimeStampSeconds(states[i].timeStamp));
+  }
+  return answer + "]";
+}
+
+std::string ReadAllItems(OpcSession& session) {
+  std::vector<OpcItem>& items = session.items;
+  if (items.empty()) return "No Tags";
+  std::vector<uint32_t> handles;
+  for (const OpcItem& entry : items) handles.push_back(entry.serverHandle);
+  std::vector<opc::ItemState> states;
+  if (!DeviceRead(session, handles, &states)) {
+    session.connected = 0;
+    return "Read error";
+  }
+  std::string answer = "[";
+  for (size_t i = 0; i < items.size(); ++i) {
+    std::string text = VariantToText(states[i].value);
+    items[i].lastValue = text;
+    if (i > 0) answer += ",";
+    answer += ValueRecord(items[i].tagName, text, TimeStampSeconds(states[i].timeStamp));
+  }
+  return answer + "]";
+}
+
+std::string ReadChangedItems(OpcSession& session, int32_t count, TextList names) {
+  std::vector<OpcItem>& items = session.items;
+  // Never walk past the table or the names handed in.
+  size_t limit = count > 0 ? static_cast<size_t>(count) : 0;
+  if (limit > items.size()) limit = items.size();
+  if (limit > names.size()) limit = names.size();
+  if (limit == 0) return "";
+  std::vector<uint32_t> handles;
+  for (size_t i = 0; i < limit; ++i) handles.push_back(items[i].serverHandle);
+  std::vector<opc::ItemState> states;
+  if (!DeviceRead(session, handles, &states)) {
+    session.connected = 0;
+    PrintErrorLine(session.env, "\nRead error", true);
+    return "";
+  }
+  std::string answer;
+  for (size_t i = 0; i < limit; ++i) {
+    std::string text = VariantToText(states[i].value);
+    if (text != items[i].lastValue) {
+      items[i].lastValue = text;
+      if (!answer.empty()) answer += ",";
+      answer += ValueRecord(names[i], text, TimeStampSeconds(states[i].timeStamp));
+    }
+  }
+  return answer;
+}
+
+std::string ListLeafItems(OpcSession& session, const std::string& group, const std::string& item,
+                          const std::string& filters) {
+  std::string answer = "[";
+  std::shared_ptr<opc::OpcBrowseServerAddressSpace> browse;
+  std::shared_ptr<opc::OpcObject> object = session.opcServer ? session.serverUnknown : nullptr;
+  if (object) object->QueryBrowse(&browse);
+  if (!browse) return "[]";
+  browse->ChangeBrowsePosition(opc::kBrowseTo, platform::AnsiToUtf16(group + "." + item));
+  std::vector<std::u16string> names;
+  browse->BrowseOPCItemIDs(opc::kBrowseLeaf, u"", opc::VT_EMPTY, 0, &names);
+  TextList prefixes;
+  if (!filters.empty()) SplitText(filters, ",", &prefixes);
+  bool first = true;
+  for (const std::u16string& wide : names) {
+    std::string name = platform::Utf16ToAnsi(wide);
+    if (!prefixes.empty() && !StartsWithAny(prefixes.size(), prefixes, name)) continue;
+    if (!first) answer += ",";
+    first = false;
+    answer += "\"" + JsonEscape(name) + "\"";
+  }
+  browse->ChangeBrowsePosition(opc::kBrowseTo, u"");
+  return answer + "]";
+}
+
+std::string WriteTags(OpcSession& session, const std::string& group, const std::string& item,
+                      const std::string& tagkvs) {
+  TextList entries;
+  SplitText(tagkvs, ",", &entries);
+  if (entries.empty()) return "No tags";
+  std::vector<uint32_t> handles;
+  std::vector<opc::Variant> values;
+  for (const std::string& entry : entries) {
+    size_t colon = entry.rfind(':');
+    std::string name = colon == std::string::npos ? "" : entry.substr(0, colon);
+    std::string text = colon == std::string::npos ? entry : entry.substr(colon + 1);
+    std::string id = ItemId(group, item, name);
+    handles.push_back(HandleOf(session, id));
+    values.push_back(TextToVariant(TypeOf(session, id), text));
+  }
+  if (!session.syncIO) return "error";
+  std::vector<opc::Result> errors;
+  if (opc::Failed(session.syncIO->Write(handles, values, &errors))) return "error";
+  return "ok";
+}

@@ -1,0 +1,98 @@
+#include "opc/tag_operations.h"
+
+#include <gtest/gtest.h>
+
+#include "opc/opc_test_session.h"
+
+namespace {
+
+TEST_F(OpcSessionTest, ReadTagsKeepsRequestOrderAndEmptyNames) {
+  Connect({"Small", "Text"});
+  std::string answer = ReadTags(session_, "G", "I", "Small,,Text");
+  EXPECT_EQ(answer.rfind("[{\"i\":\"Small\",\"v\":\"1\",\"t\":", 0), 0u) << answer;
+  EXPECT_NE(answer.find("},{\"i\":\"\",\"v\":\"\",\"t\":"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"Text\",\"v\":\"start\""), std::string::npos) << answer;
+  EXPECT_EQ(ReadTags(session_, "G", "I", "Small,Text,").find("},{"), answer.find("},{"));
+  // A made-up name reads with handle 0 and is not remembered.
+  size_t before = session_.handleByItemId.size();
+  EXPECT_NE(ReadTags(session_, "G", "I", "NeverAdded").find("\"v\":\"\""), std::string::npos);
+  EXPECT_EQ(session_.handleByItemId.size(), before);
+  EXPECT_EQ(session_.handleByItemId.count("G.I.NeverAdded"), 0u);
+}
+
+TEST_F(OpcSessionTest, ReadsWithoutSyncIOOrWithAFailingServer) {
+  EXPECT_EQ(ReadTags(session_, "G", "I", "Small"), "Read error");
+  EXPECT_EQ(ReadAllItems(session_), "No Tags");
+  Write("simulation.ini", SimulationWithFault("read"));
+  Connect({"Small"});
+  EXPECT_EQ(session_.connected, 1);
+  EXPECT_EQ(ReadTags(session_, "G", "I", "Small"), "Read error");
+  EXPECT_EQ(session_.connected, 1);
+  EXPECT_EQ(ReadAllItems(session_), "Read error");
+  EXPECT_EQ(session_.connected, 0);
+  session_.connected = 1;
+  env_.TakeConsole();
+  EXPECT_EQ(ReadChangedItems(session_, 1, {"Small"}), "");
+  EXPECT_EQ(session_.connected, 0);
+}
+
+TEST_F(OpcSessionTest, ChangedReadsReportOnlyChangesAndShareLastValueWithReadAll) {
+  Connect({"Small", "Text"});
+  std::string first = ReadChangedItems(session_, 2, {"Small", "Text"});
+  EXPECT_NE(first.find("{\"i\":\"Small\",\"v\":\"1\""), std::string::npos) << first;
+  EXPECT_NE(first.find("},{\"i\":\"Text\""), std::string::npos) << first;
+  EXPECT_EQ(first.front(), '{');
+  EXPECT_EQ(ReadChangedItems(session_, 2, {"Small", "Text"}), "");
+  EXPECT_EQ(ReadChangedItems(session_, 0, {}), "");
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Text:changed"), "ok");
+  std::string all = ReadAllItems(session_);
+  EXPECT_NE(all.find("\"v\":\"changed\""), std::string::npos) << all;
+  EXPECT_EQ(ReadChangedItems(session_, 2, {"Small", "Text"}), "");
+  // More names than items never walks past the table.
+  EXPECT_EQ(ReadChangedItems(session_, 5, {"Small", "Text", "X", "Y", "Z"}), "");
+}
+
+TEST_F(OpcSessionTest, WriteTagsSplitsAtTheLastColonAndUsesBrowsedTypes) {
+  Connect({"Small", "Text", "T1:a", "Flag", "Byte", ""});
+  TextList leaves;
+  BrowseLeafItems(session_, "G", "I", &leaves);
+  EXPECT_EQ(session_.typeByItemId["G.I.Small"], opc::VT_I2);
+  EXPECT_EQ(WriteTags(session_, "G", "I", ""), "No tags");
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Small:5,T1:a:b,Flag:TRUE,Byte:5"), "ok");
+  std::string answer = ReadTags(session_, "G", "I", "Small,T1:a,Flag,Byte");
+  EXPECT_NE(answer.find("{\"i\":\"Small\",\"v\":\"5\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"T1:a\",\"v\":\"b\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"Flag\",\"v\":\"-1\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"Byte\",\"v\":\"53\""), std::string::npos) << answer;
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Small:,Text:"), "ok");
+  answer = ReadTags(session_, "G", "I", "Small,Text");
+  EXPECT_NE(answer.find("{\"i\":\"Small\",\"v\":\"0\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"Text\",\"v\":\"\""), std::string::npos) << answer;
+  // An unknown id goes out with handle 0; the call still succeeds.
+  size_t types = session_.typeByItemId.size();
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Unknown:1,Small:7"), "ok");
+  EXPECT_EQ(session_.typeByItemId.size(), types);
+  EXPECT_EQ(session_.handleByItemId.count("G.I.Unknown"), 0u);
+}
+
+TEST_F(OpcSessionTest, WriteWithoutSyncIOOrFailingServerAnswersError) {
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Small:1"), "error");
+  Write("simulation.ini", SimulationWithFault("write"));
+  Connect({"Small"});
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Small:1"), "error");
+  EXPECT_EQ(session_.connected, 1);
+}
+
+TEST_F(OpcSessionTest, ListLeafItemsFiltersAndEscapes) {
+  Connect({"Small"});
+  EXPECT_EQ(ListLeafItems(session_, "G", "I", "AI,DO"), "[\"AI1\",\"DO1\",\"AI2\"]");
+  EXPECT_EQ(ListLeafItems(session_, "G", "J", ""), "[\"Other\"]");
+  EXPECT_EQ(ListLeafItems(session_, "G", "Nothing", ""), "[]");
+  std::string all = ListLeafItems(session_, "G", "I", "");
+  EXPECT_NE(all.find("\"Quote\\\"d\""), std::string::npos) << all;
+  Write("simulation.ini", SimulationWithFault("nobrowse"));
+  ASSERT_EQ(Connect(), ConnectResult::kConnected);
+  EXPECT_EQ(ListLeafItems(session_, "G", "I", ""), "[]");
+}
+
+}  // namespace

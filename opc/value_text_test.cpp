@@ -1,0 +1,128 @@
+#include "opc/value_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/codepage.h"
+
+namespace {
+
+opc::Variant Integer(uint16_t vt, int64_t value) {
+  opc::Variant v;
+  v.vt = vt;
+  v.integer = value;
+  return v;
+}
+opc::Variant Real(uint16_t vt, double value) {
+  opc::Variant v;
+  v.vt = vt;
+  v.real = value;
+  return v;
+}
+opc::Variant Text(const std::u16string& text) {
+  opc::Variant v;
+  v.vt = opc::VT_BSTR;
+  v.text = text;
+  return v;
+}
+
+struct TextCase {
+  opc::Variant value;
+  std::string text;
+};
+
+TEST(VariantToText, RendersEachTypeAsTheAgentReportsIt) {
+  const TextCase cases[] = {
+      {opc::Variant{}, ""},
+      {Integer(opc::VT_NULL, 0), ""},
+      {Integer(opc::VT_I2, -12), "-12"},
+      {Integer(opc::VT_I4, 2147483647), "2147483647"},
+      {Real(opc::VT_R4, 2.5), "2.500000"},
+      {Real(opc::VT_R8, -0.125), "-0.125000"},
+      {Real(opc::VT_DATE, 44843.5), "Sunday,October09,2022"},
+      {Real(opc::VT_DATE, 0.0), "Saturday,December30,1899"},
+      {Real(opc::VT_DATE, -0.5), "Saturday,December30,1899"},
+      {Real(opc::VT_DATE, 1e300), ""},
+      {Real(opc::VT_DATE, -1e12), ""},
+      {Real(opc::VT_DATE, std::nan("")), ""},
+      {Text(u"pump \u00e9"), platform::Utf16ToAnsi(u"pump \u00e9")},
+      {Integer(opc::VT_BOOL, -1), "-1"},
+      {Integer(opc::VT_BOOL, 0), "0"},
+      {Integer(opc::VT_UI1, 200), "200"},
+      {Integer(opc::VT_UI2, 5), ""},
+      {Integer(opc::VT_UI4, 5), ""},
+      {Integer(opc::VT_I1, 5), ""},
+      {Integer(opc::VT_I8, 5), ""},
+      {Integer(opc::VT_INT, 5), ""},
+      {Integer(opc::VT_CY, 50000), ""},
+      {Integer(opc::VT_I4 | opc::VT_ARRAY, 5), ""},
+      {Integer(opc::VT_I4 | opc::VT_BYREF, 5), ""},
+  };
+  for (const TextCase& c : cases) {
+    EXPECT_EQ(VariantToText(c.value), c.text) << "vt " << c.value.vt;
+  }
+}
+
+struct VariantCase {
+  int32_t type;
+  std::string text;
+  uint16_t vt;
+  int64_t integer;
+  double real;
+  std::u16string wide;
+};
+
+TEST(TextToVariant, ConvertsToTheItemsCanonicalType) {
+  const VariantCase cases[] = {
+      {opc::VT_I2, "5", opc::VT_I2, 5, 0, u""},
+      {opc::VT_I2, "  -7xyz", opc::VT_I2, -7, 0, u""},
+      {opc::VT_I2, "70000", opc::VT_I2, 4464, 0, u""},  // kept in 16 bits
+      {opc::VT_UI2, "65535", opc::VT_UI2, 65535, 0, u""},
+      {opc::VT_I4, "", opc::VT_I4, 0, 0, u""},
+      {opc::VT_I4, "99999999999", opc::VT_I4, 2147483647, 0, u""},
+      {opc::VT_I4, "-99999999999", opc::VT_I4, -2147483648LL, 0, u""},
+      {opc::VT_UI4, "-1", opc::VT_UI4, 4294967295LL, 0, u""},
+      {opc::VT_INT, "+12", opc::VT_INT, 12, 0, u""},
+      {opc::VT_R4, "2.5e1x", opc::VT_R4, 0, 25.0, u""},
+      {opc::VT_R8, " -1.25", opc::VT_R8, 0, -1.25, u""},
+      {opc::VT_R8, "abc", opc::VT_R8, 0, 0.0, u""},
+      {opc::VT_R8, "0x10", opc::VT_R8, 0, 0.0, u""},
+      {opc::VT_BSTR, "pump", opc::VT_BSTR, 0, 0, u"pump"},
+      {opc::VT_BOOL, "TRUE", opc::VT_BOOL, 1, 0, u""},
+      {opc::VT_BOOL, "True", opc::VT_BOOL, 1, 0, u""},
+      {opc::VT_BOOL, "1", opc::VT_BOOL, 1, 0, u""},
+      {opc::VT_BOOL, "yes", opc::VT_BOOL, 0, 0, u""},
+      {opc::VT_UI1, "5", opc::VT_UI1, 53, 0, u""},
+      {opc::VT_UI1, "", opc::VT_UI1, 0, 0, u""},
+      {opc::VT_I1, "A", opc::VT_I1, 65, 0, u""},
+      {0, "7", opc::VT_BSTR, 0, 0, u"7"},
+      {opc::VT_DATE, "44843", opc::VT_BSTR, 0, 0, u"44843"},
+  };
+  for (const VariantCase& c : cases) {
+    opc::Variant v = TextToVariant(c.type, c.text);
+    EXPECT_EQ(v.vt, c.vt) << c.type << " " << c.text;
+    EXPECT_EQ(v.integer, c.integer) << c.type << " " << c.text;
+    EXPECT_DOUBLE_EQ(v.real, c.real) << c.type << " " << c.text;
+    EXPECT_EQ(v.text, c.wide) << c.type << " " << c.text;
+  }
+}
+
+TEST(TimeStampSeconds, IsUnixTimeMinusEightHoursInThirtyTwoBits) {
+  const uint64_t epoch = 116444736000000000ULL;
+  EXPECT_EQ(TimeStampSeconds(epoch), -28800);
+  // 2022-10-09 00:00:00 UTC = 1665273600 gives 16:00 of the day before.
+  EXPECT_EQ(TimeStampSeconds(epoch + 1665273600ULL * 10000000ULL), 1665273600 - 28800);
+  EXPECT_EQ(TimeStampSeconds(epoch + 15ULL * 10000000ULL + 9999999ULL), 15 - 28800);
+  // A zero time stamp wraps modulo 2^64.
+  uint64_t wrapped = (0ULL - epoch) / 10000000ULL - 28800ULL;
+  EXPECT_EQ(TimeStampSeconds(0), static_cast<int32_t>(static_cast<uint32_t>(wrapped)));
+  EXPECT_LT(TimeStampSeconds(0), 0);
+}
+
+TEST(ValueRecord, IsAlwaysValidJson) {
+  EXPECT_EQ(ValueRecord("T1", "5", 12), "{\"i\":\"T1\",\"v\":\"5\",\"t\":12}");
+  EXPECT_EQ(ValueRecord("a\"b", "c\\d\n", -3), "{\"i\":\"a\\\"b\",\"v\":\"c\\\\d\\n\",\"t\":-3}");
+}
+
+}  // namespace
