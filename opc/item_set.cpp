@@ -1,6 +1,7 @@
 #include "opc/item_set.h"
 
 #include "common/console_output.h"
+#include "common/text.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -14,23 +15,6 @@ std::shared_ptr<opc::OpcObject> ServerUnknown(const OpcSession& session) {
 }
 
 }  // namespace
-
-TextList TagLines(const std::string& content) {
-  TextList lines;
-  size_t start = 0;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(content.substr(start));
-      break;
-    }
-    std::string line = content.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
 
 void BrowseLeafItems(OpcSession& session, const std::string& group, const std::string& item,
                      TextList* list) {
@@ -106,7 +90,7 @@ bool ReloadTags(OpcSession& session) {
     return false;
   }
   session.items.clear();
-  AddItemSet(session, session.settings.group, session.settings.item, TagLines(content));
+  AddItemSet(session, session.settings.group, session.settings.item, SplitLines(content));
   return true;
 }
 

@@ -9,10 +9,6 @@
 #include "common/text_helpers.h"
 #include "opc/opc_session.h"
 
-// The lines of a tags file: LF or CR LF ends a line; a last line without an
-// end counts; a final line end adds no empty tag.
-TextList TagLines(const std::string& content);
-
 // Lists the leaf names under group.item into list and records each leaf's
 // canonical data type in typeByItemId.
 void BrowseLeafItems(OpcSession& session, const std::string& group, const std::string& item,

@@ -2,17 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "opc/opc_test_session.h"
 #include "opc/tag_operations.h"
 
 namespace {
 
-TEST(TagLines, KeepsEveryLineExactly) {
-  EXPECT_EQ(TagLines("A\n\nB\n"), (TextList{"A", "", "B"}));
-  EXPECT_EQ(TagLines("A\r\nB"), (TextList{"A", "B"}));
-  EXPECT_EQ(TagLines(" A \n"), (TextList{" A "}));
-  EXPECT_EQ(TagLines(""), TextList{});
-  EXPECT_EQ(TagLines("\n"), TextList{""});
+// The tags file is read with the common line splitter: every line counts,
+// exactly as read.
+TEST(TagsFileLines, KeepEveryLineExactly) {
+  EXPECT_EQ(SplitLines("A\n\nB\n"), (TextList{"A", "", "B"}));
+  EXPECT_EQ(SplitLines("A\r\nB"), (TextList{"A", "B"}));
+  EXPECT_EQ(SplitLines(" A \n"), (TextList{" A "}));
+  EXPECT_EQ(SplitLines(""), TextList{});
+  EXPECT_EQ(SplitLines("\n"), TextList{""});
 }
 
 TEST_F(OpcSessionTest, AddItemSetPrintsOkAndNoLinesAndTotals) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "common/text.h"
 #include "common/text_helpers.h"
 #include "platform/codepage.h"
 
@@ -37,22 +38,6 @@ std::string OleDateText(double date) {
 
 bool IsBlank(char ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); }
 
-// The leading decimal integer: blanks, a sign, digits; saturates at 32 bits.
-int32_t LeadingInteger(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > 2147483648LL) value = 2147483648LL;
-  }
-  if (negative) value = -value;
-  if (value > 2147483647LL) value = 2147483647LL;
-  return static_cast<int32_t>(value);
-}
-
 // The leading decimal floating-point number; 0 when there is none.
 double LeadingReal(const std::string& text) {
   size_t i = 0;
@@ -74,13 +59,6 @@ double LeadingReal(const std::string& text) {
     if (exponentDigits == 0) i = mark;
   }
   return std::strtod(text.substr(start, i - start).c_str(), nullptr);
-}
-
-std::string Lower(std::string text) {
-  for (char& ch : text) {
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  }
-  return text;
 }
 
 }  // namespace
@@ -122,18 +100,18 @@ opc::Variant TextToVariant(int32_t type, const std::string& text) {
   value.vt = static_cast<uint16_t>(type);
   switch (type) {
     case opc::VT_I2:
-      value.integer = static_cast<int16_t>(LeadingInteger(text));
+      value.integer = static_cast<int16_t>(ParseLeadingIntegerSaturating(text));
       break;
     case opc::VT_UI2:
-      value.integer = static_cast<uint16_t>(LeadingInteger(text));
+      value.integer = static_cast<uint16_t>(ParseLeadingIntegerSaturating(text));
       break;
     case opc::VT_I4:
     case opc::VT_INT:
-      value.integer = LeadingInteger(text);
+      value.integer = ParseLeadingIntegerSaturating(text);
       break;
     case opc::VT_UI4:
     case opc::VT_UINT:
-      value.integer = static_cast<uint32_t>(LeadingInteger(text));
+      value.integer = static_cast<uint32_t>(ParseLeadingIntegerSaturating(text));
       break;
     case opc::VT_R4:
       value.real = static_cast<double>(static_cast<float>(LeadingReal(text)));
@@ -142,7 +120,7 @@ opc::Variant TextToVariant(int32_t type, const std::string& text) {
       value.real = LeadingReal(text);
       break;
     case opc::VT_BOOL: {
-      std::string lower = Lower(text);
+      std::string lower = AsciiLower(text);
       value.integer = (lower == "true" || lower == "1") ? 1 : 0;
       break;
     }

@@ -4,7 +4,8 @@
 #include <map>
 #include <sstream>
 
-#include "sim/sim_text.h"
+#include "common/text.h"
+#include "sim/sim_values.h"
 
 namespace sim {
 
@@ -46,7 +47,7 @@ std::string StripComment(const std::string& line) {
 }
 
 void ParseServerKey(const std::string& key, const std::string& value, SimConfig* config) {
-  std::string name = Lower(key);
+  std::string name = AsciiLower(key);
   if (name == "progid" && !value.empty()) config->progId = value;
   if (name == "name") config->name = value;
   if (name == "fail") config->fault = FaultFromText(value);
@@ -56,12 +57,12 @@ void ParseServerKey(const std::string& key, const std::string& value, SimConfig*
     std::istringstream entries(value);
     std::string entry;
     while (std::getline(entries, entry, ';')) {
-      entry = Trim(entry);
+      entry = TrimBlanks(entry);
       if (entry.empty()) continue;
       size_t bar = entry.find('|');
       ListedServer server;
-      server.progId = Trim(entry.substr(0, bar));
-      if (bar != std::string::npos) server.name = Trim(entry.substr(bar + 1));
+      server.progId = TrimBlanks(entry.substr(0, bar));
+      if (bar != std::string::npos) server.name = TrimBlanks(entry.substr(bar + 1));
       if (!server.progId.empty()) config->others.push_back(server);
     }
   }
@@ -76,7 +77,7 @@ bool ParseItemLine(const std::string& key, const std::string& value, ItemConfig*
   if (item->type == opc::VT_EMPTY) return false;
   std::string rest = comma == std::string::npos ? "" : value.substr(comma + 1);
   size_t next = rest.find(',');
-  std::string behaviour = Lower(Trim(rest.substr(0, next)));
+  std::string behaviour = AsciiLower(TrimBlanks(rest.substr(0, next)));
   std::string arguments = next == std::string::npos ? "" : rest.substr(next + 1);
   if (behaviour.size() > 3 && behaviour.compare(behaviour.size() - 3, 3, "-ro") == 0) {
     item->readOnly = true;
@@ -84,7 +85,7 @@ bool ParseItemLine(const std::string& key, const std::string& value, ItemConfig*
   }
   if (behaviour == "static") {
     item->behaviour = Behaviour::kStatic;
-    item->staticText = item->type == opc::VT_BSTR ? arguments : Trim(arguments);
+    item->staticText = item->type == opc::VT_BSTR ? arguments : TrimBlanks(arguments);
     return true;
   }
   if (behaviour != "ramp" && behaviour != "random" && behaviour != "sine" &&
@@ -115,7 +116,7 @@ bool ParseItemLine(const std::string& key, const std::string& value, ItemConfig*
 }  // namespace
 
 Fault FaultFromText(const std::string& text) {
-  std::string name = Lower(Trim(text));
+  std::string name = AsciiLower(TrimBlanks(text));
   for (const FaultRow& row : kFaultRows) {
     if (name == row.name) return row.fault;
   }
@@ -137,7 +138,7 @@ uint16_t TypeFromName(const std::string& name) {
       {"VT_UINT", opc::VT_UINT}, {"VT_R4", opc::VT_R4},     {"VT_R8", opc::VT_R8},
       {"VT_CY", opc::VT_CY},     {"VT_BOOL", opc::VT_BOOL}, {"VT_BSTR", opc::VT_BSTR},
       {"VT_DATE", opc::VT_DATE}};
-  auto found = kTypes.find(Trim(name));
+  auto found = kTypes.find(TrimBlanks(name));
   return found == kTypes.end() ? static_cast<uint16_t>(opc::VT_EMPTY) : found->second;
 }
 
@@ -147,16 +148,16 @@ SimConfig ParseSimConfig(const std::string& text) {
   std::istringstream lines(text);
   std::string raw;
   while (std::getline(lines, raw)) {
-    std::string line = Trim(StripComment(raw));
+    std::string line = TrimBlanks(StripComment(raw));
     if (line.empty()) continue;
     if (line.front() == '[' && line.back() == ']') {
-      section = Lower(Trim(line.substr(1, line.size() - 2)));
+      section = AsciiLower(TrimBlanks(line.substr(1, line.size() - 2)));
       continue;
     }
     size_t equals = line.find('=');
     if (equals == std::string::npos) continue;
-    std::string key = Trim(line.substr(0, equals));
-    std::string value = Trim(line.substr(equals + 1));
+    std::string key = TrimBlanks(line.substr(0, equals));
+    std::string value = TrimBlanks(line.substr(equals + 1));
     if (section == "server") {
       ParseServerKey(key, value, &config);
     } else if (section == "items" && !key.empty()) {

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <thread>
 
+#include "common/text.h"
 #include "common/utf.h"
 #include "sim/sim_engine.h"
-#include "sim/sim_text.h"
 
 namespace sim {
 
@@ -450,12 +450,12 @@ class SimServerList : public opc::OpcServerList {
     if (opc::Result refused = gate_.Admit()) return refused;
     std::string text = Utf16ToUtf8(progId);
     // ProgIDs are looked up without regard to case, as the registry does.
-    if (Lower(text) == Lower(config_.progId)) {
+    if (AsciiLower(text) == AsciiLower(config_.progId)) {
       *classId = kSimServerClassId;
       return opc::kOk;
     }
     for (const auto& other : config_.others) {
-      if (Lower(other.progId) == Lower(text)) {
+      if (AsciiLower(other.progId) == AsciiLower(text)) {
         *classId = ClassIdForProgId(config_, other.progId);
         return opc::kOk;
       }

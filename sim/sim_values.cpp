@@ -3,11 +3,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
+#include "common/text.h"
 #include "common/utf.h"
-#include "sim/sim_text.h"
 
 namespace sim {
 
@@ -148,6 +149,16 @@ opc::Variant BehaviourValue(const ItemConfig& config, uint64_t ticks, uint64_t e
 
 }  // namespace
 
+bool ParseNumber(const std::string& text, double* value) {
+  std::string trimmed = TrimBlanks(text);
+  if (trimmed.empty()) return false;
+  char* end = nullptr;
+  double parsed = std::strtod(trimmed.c_str(), &end);
+  if (end == nullptr || *end != '\0' || !std::isfinite(parsed)) return false;
+  *value = parsed;
+  return true;
+}
+
 uint64_t SystemFileTimeNow() {
   auto since = std::chrono::system_clock::now().time_since_epoch();
   int64_t units = std::chrono::duration_cast<std::chrono::microseconds>(since).count() * 10;
@@ -174,7 +185,7 @@ bool ChangeVariantType(const opc::Variant& from, uint16_t type, opc::Variant* to
   }
   if (type == opc::VT_BOOL) {
     if (from.vt == opc::VT_BSTR) {
-      std::string text = Lower(Trim(Utf16ToUtf8(from.text)));
+      std::string text = AsciiLower(TrimBlanks(Utf16ToUtf8(from.text)));
       if (text == "true") {
         result.integer = -1;
       } else if (text == "false") {

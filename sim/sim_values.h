@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "opc/opc_server.h"
 #include "sim/sim_config.h"
@@ -16,6 +17,10 @@ constexpr uint64_t kFileTimeSecond = 10000000ULL;  // FILETIME units per second
 // and range-checked, texts parsed, VT_BOOL as -1/0). False when the value
 // cannot be represented in the type.
 bool ChangeVariantType(const opc::Variant& from, uint16_t type, opc::Variant* to);
+
+// The whole text as a finite decimal number (blanks around it allowed); false
+// when it is empty or anything else is left over.
+bool ParseNumber(const std::string& text, double* value);
 
 // The current UTC time as a FILETIME from the standard library clock.
 uint64_t SystemFileTimeNow();
