@@ -81,5 +81,5 @@ std::string HttpResponse::BuildHeaders(int statusCode, std::size_t bodyLength) {
 void HttpResponse::SendAnswer(const std::string& body) {
   const std::string text = BuildHeaders(status, body.size()) + body;
   sentText += text;
-  if (clientSocket != platform::kInvalidSocket) platform::SendAll(clientSocket, text);
+  if (clientSocket != platform::kInvalidSocket) platform::SendAll(clientSocket, text, sendLimitMs);
 }

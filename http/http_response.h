@@ -9,6 +9,9 @@
 // The reason phrase of a status code; empty for codes outside the table.
 std::string StatusReason(int status);
 
+// The time an answer may take to leave: the request's own limit.
+constexpr int kAnswerSendLimitMs = 10000;
+
 class HttpResponse {
  public:
   // versionText names the agent's version in the Server header.
@@ -19,8 +22,9 @@ class HttpResponse {
   // once the head has been produced.
   std::string BuildHeaders(int statusCode, std::size_t bodyLength);
 
-  // Sends head (the first time) and body, already UTF-8, in one send. A
-  // failed send goes unreported: the caller closes the connection anyway.
+  // Sends head (the first time) and body, already UTF-8, in one send of at
+  // most sendLimitMs. A failed or unfinished send goes unreported: the caller
+  // closes the connection anyway.
   void SendAnswer(const std::string& body);
 
   platform::SocketHandle clientSocket;
@@ -29,6 +33,8 @@ class HttpResponse {
   std::string contentType = "text/html";
   std::string charset = "UTF-8";
   int status = 200;
+  // A peer that does not read its answer holds the connection no longer.
+  int sendLimitMs = kAnswerSendLimitMs;
   std::map<std::string, std::string> headers;
   // Everything SendAnswer has passed to the socket, kept for callers that
   // answer without a socket (tests, the fuzz target).

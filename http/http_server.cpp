@@ -108,6 +108,12 @@ bool HttpServer::AwaitNoActiveConnections(int64_t timeoutMs) {
                              [this] { return activeConnections_.load() == 0; });
 }
 
+bool HttpServer::AwaitEndedConnections(uint64_t count, int64_t timeoutMs) {
+  std::unique_lock<std::mutex> hold(slotMutex_);
+  return slotFreed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                             [this, count] { return endedConnections_ >= count; });
+}
+
 void HttpServer::HandOver(platform::SocketHandle socket, int64_t acceptedAtMs) {
   activeConnections_.fetch_add(1);
   {
@@ -139,6 +145,7 @@ void HttpServer::ConnectionThread(Handoff next) {
     HandleConnection(next.socket, next.acceptedAtMs);
     hold.lock();
     activeConnections_.fetch_sub(1);
+    ++endedConnections_;
     slotFreed_.notify_all();
     ++idleThreads_;
     handoffReady_.wait_for(hold, std::chrono::milliseconds(kConnectionThreadIdleMs),
@@ -302,6 +309,7 @@ void HttpServer::HandleConnection(platform::SocketHandle socket, int64_t accepte
   std::string text;
   const ReadOutcome outcome = ReadRequest(socket, acceptedAtMs, &text);
   HttpResponse response(socket, settings_.versionText);
+  response.sendLimitMs = settings_.answerSendLimitMs;
   if (outcome == ReadOutcome::kTooLarge) {
     response.SendAnswer(AnsiToUtf8(kBadRequestBody));
   } else if (outcome == ReadOutcome::kComplete && !text.empty()) {

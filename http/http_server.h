@@ -49,6 +49,8 @@ struct HttpSettings {
   // being answered; unset answers the status request like any unknown code.
   // Called on connection threads, several at a time.
   std::function<std::string(int activeConnections)> statusReport;
+  // An answer not sent by then closes its connection (a peer that does not read).
+  int answerSendLimitMs = kAnswerSendLimitMs;
 };
 
 // One IPv4 range of the allow list: address and prefix length.
@@ -99,6 +101,9 @@ class HttpServer {
   // Waits until no connection is active; false when timeoutMs passed first.
   // Any thread.
   bool AwaitNoActiveConnections(int64_t timeoutMs);
+  // Waits until count connections handed to a thread have ended; false when
+  // timeoutMs passed first. Any thread.
+  bool AwaitEndedConnections(uint64_t count, int64_t timeoutMs);
 
   // Reads one request from socket (see request_reader.h), answers it and
   // closes the socket. acceptedAtMs is the steady-clock time of the accept.
@@ -128,7 +133,8 @@ class HttpServer {
   std::atomic<bool> stopRequested_{false};
   std::atomic<int> boundPort_{0};
   std::atomic<int> activeConnections_{0};
-  // slotMutex_ guards handoffs_, idleThreads_, threadCount_ and destroying_.
+  // slotMutex_ guards handoffs_, idleThreads_, threadCount_, endedConnections_
+  // and destroying_.
   // slotFreed_ is signalled under it when a connection ends or a thread
   // ends; handoffReady_ when a connection is queued for a waiting thread.
   std::mutex slotMutex_;
@@ -138,6 +144,7 @@ class HttpServer {
   // Waiting threads not yet promised a connection from handoffs_.
   int idleThreads_ = 0;
   int threadCount_ = 0;
+  uint64_t endedConnections_ = 0;
   bool destroying_ = false;
 };
 

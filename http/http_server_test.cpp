@@ -10,6 +10,11 @@
 
 namespace {
 
+// Short, so a test of a peer that never reads ends soon.
+constexpr int kSendLimitMs = 300;
+// Far more than a loopback connection buffers (a few MiB at most).
+constexpr std::size_t kBigAnswerBytes = 16 << 20;
+
 class ServedTest : public ::testing::Test {
  protected:
   void SetUp() override { Start(""); }
@@ -21,8 +26,14 @@ class ServedTest : public ::testing::Test {
     settings.versionText = "1.0";
     settings.accessKey = key;
     settings.allowList = "127.0.0.1";
+    settings.answerSendLimitMs = kSendLimitMs;
     server_ = std::make_unique<HttpServer>(
-        settings, [](BridgeRequest request) { return "[\"" + request.argument + "\"]"; },
+        settings,
+        [](BridgeRequest request) {
+          // "big" asks for an answer larger than any socket buffer.
+          if (request.argument == "big") return "[\"" + std::string(kBigAnswerBytes, 'x') + "\"]";
+          return "[\"" + request.argument + "\"]";
+        },
         platform::Env::Default());
     ASSERT_TRUE(server_->Listen());
     ASSERT_NE(server_->BoundPort(), 0);
@@ -135,6 +146,28 @@ TEST_F(ServedTest, IdleConnectionsDoNotDelayARequest) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
   EXPECT_LE(server_->ActiveConnections(), kMaxConnectionThreads);
   for (auto socket : idle) platform::CloseSocket(socket);
+}
+
+TEST_F(ServedTest, PeerThatNeverReadsIsGivenUpAfterTheSendLimit) {
+  // A small receive buffer and an answer far larger than every buffer: the
+  // send can never finish while the peer does not read.
+  platform::SocketHandle socket = platform::ConnectLoopback(server_->BoundPort(), 4096);
+  ASSERT_NE(socket, platform::kInvalidSocket);
+  platform::SendAll(socket, "POST /?c=30&tags=big HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(server_->AwaitEndedConnections(1, 30000))
+      << "the connection thread is still sending to a peer that does not read";
+  // The answer was cut short: the peer finds fewer bytes than were due.
+  std::size_t total = 0;
+  char buffer[65536];
+  for (;;) {
+    std::size_t got = 0;
+    const platform::ReceiveStatus status =
+        platform::ReceiveSome(socket, buffer, sizeof buffer, 15000, &got);
+    if (status != platform::ReceiveStatus::kData) break;
+    total += got;
+  }
+  platform::CloseSocket(socket);
+  EXPECT_LT(total, kBigAnswerBytes);
 }
 
 TEST_F(ServedTest, ConnectionThreadIsKeptForTheNextConnection) {

@@ -38,8 +38,10 @@ int LocalPort(SocketHandle socket);
 SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress,
                               std::string* error = nullptr);
 
-// Connects to 127.0.0.1:port (used by tests and tools). kInvalidSocket on failure.
-SocketHandle ConnectLoopback(int port);
+// Connects to 127.0.0.1:port (used by tests and tools). A receive buffer size
+// above 0 is set before connecting (a test's slow reader). kInvalidSocket on
+// failure.
+SocketHandle ConnectLoopback(int port, int receiveBufferBytes = 0);
 
 enum class ReceiveStatus { kData, kClosed, kTimedOut, kFailed };
 
@@ -56,9 +58,11 @@ ReceiveStatus ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacit
 int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>* ready,
                  std::string* error = nullptr);
 
-// Sends every byte of data, retrying partial sends. False when the
-// connection failed first.
-bool SendAll(SocketHandle socket, const std::string& data);
+// Sends every byte of data, retrying partial sends, within timeoutMs
+// (negative: no limit). False when the connection failed first or the time
+// ran out with bytes unsent (a peer that does not read): the connection is
+// then fit only to be closed.
+bool SendAll(SocketHandle socket, const std::string& data, int timeoutMs = -1);
 
 // Ends the sending direction (the peer then reads end of stream).
 void ShutdownSend(SocketHandle socket);

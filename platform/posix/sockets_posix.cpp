@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -73,9 +74,12 @@ SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress, s
   return fd;
 }
 
-SocketHandle ConnectLoopback(int port) {
+SocketHandle ConnectLoopback(int port, int receiveBufferBytes) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return kInvalidSocket;
+  if (receiveBufferBytes > 0) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
@@ -126,14 +130,30 @@ int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::v
   return count;
 }
 
-bool SendAll(SocketHandle socket, const std::string& data) {
+bool SendAll(SocketHandle socket, const std::string& data, int timeoutMs) {
+  // Each send takes what the socket buffer holds without blocking; between
+  // sends poll waits for room, for no longer than the time left.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::size_t sent = 0;
   while (sent < data.size()) {
-    ssize_t count =
-        ::send(static_cast<int>(socket), data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    ssize_t count = ::send(static_cast<int>(socket), data.data() + sent, data.size() - sent,
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (count > 0) {
+      sent += static_cast<std::size_t>(count);
+      continue;
+    }
     if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return false;
-    sent += static_cast<std::size_t>(count);
+    if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    int waitMs = -1;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      waitMs = static_cast<int>(left.count());
+    }
+    pollfd entry{static_cast<int>(socket), POLLOUT, 0};
+    const int ready = ::poll(&entry, 1, waitMs);
+    if (ready < 0 && errno != EINTR) return false;
   }
   return true;
 }

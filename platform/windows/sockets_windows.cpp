@@ -11,14 +11,14 @@ namespace {
 
 std::string ErrorText(const char* what, int code) {
   char* message = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&message), 0,
-                 nullptr);
+  FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&message), 0, nullptr);
   std::string text = std::string(what) + ": error " + std::to_string(code);
   if (message) {
     std::string words = message;
-    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ')) {
+    while (!words.empty() &&
+           (words.back() == '\n' || words.back() == '\r' || words.back() == ' ')) {
       words.pop_back();
     }
     text += " (" + words + ")";
@@ -97,10 +97,14 @@ SocketHandle AcceptConnection(SocketHandle listener, std::string* peerAddress, s
   return AsHandle(s);
 }
 
-SocketHandle ConnectLoopback(int port) {
+SocketHandle ConnectLoopback(int port, int receiveBufferBytes) {
   if (!StartNetworking(nullptr)) return kInvalidSocket;
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (receiveBufferBytes > 0) {
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBufferBytes),
+               sizeof receiveBufferBytes);
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<u_short>(port));
@@ -121,7 +125,8 @@ ReceiveStatus ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacit
   int ready = WSAPoll(&entry, 1, timeoutMs < 0 ? -1 : timeoutMs);
   if (ready < 0) return ReceiveStatus::kFailed;
   if (ready == 0) return ReceiveStatus::kTimedOut;
-  int count = recv(AsSocket(socket), buffer, static_cast<int>(capacity > 65536 ? 65536 : capacity), 0);
+  int count =
+      recv(AsSocket(socket), buffer, static_cast<int>(capacity > 65536 ? 65536 : capacity), 0);
   if (count < 0) return ReceiveStatus::kFailed;
   if (count == 0) return ReceiveStatus::kClosed;
   *received = static_cast<std::size_t>(count);
@@ -152,16 +157,48 @@ int WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::v
   return count;
 }
 
-bool SendAll(SocketHandle socket, const std::string& data) {
+bool SendAll(SocketHandle socket, const std::string& data, int timeoutMs) {
+  // A blocking send waits until all its bytes are buffered, for as long as
+  // the peer does not read; so the socket sends without blocking for the
+  // answer's length, and WSAPoll waits for room, no longer than the time left.
+  const ULONGLONG deadline =
+      GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
+  u_long nonBlocking = 1;
+  if (ioctlsocket(AsSocket(socket), FIONBIO, &nonBlocking) != 0) return false;
+  bool complete = true;
   std::size_t sent = 0;
   while (sent < data.size()) {
     std::size_t chunk = data.size() - sent;
     if (chunk > 65536) chunk = 65536;
     int count = send(AsSocket(socket), data.data() + sent, static_cast<int>(chunk), 0);
-    if (count <= 0) return false;
-    sent += static_cast<std::size_t>(count);
+    if (count > 0) {
+      sent += static_cast<std::size_t>(count);
+      continue;
+    }
+    if (count == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+      complete = false;
+      break;
+    }
+    INT waitMs = -1;
+    if (timeoutMs >= 0) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= deadline) {
+        complete = false;
+        break;
+      }
+      waitMs = static_cast<INT>(deadline - now);
+    }
+    WSAPOLLFD entry{};
+    entry.fd = AsSocket(socket);
+    entry.events = POLLWRNORM;
+    if (WSAPoll(&entry, 1, waitMs) < 0) {
+      complete = false;
+      break;
+    }
   }
-  return true;
+  u_long blocking = 0;
+  ioctlsocket(AsSocket(socket), FIONBIO, &blocking);
+  return complete;
 }
 
 void ShutdownSend(SocketHandle socket) { shutdown(AsSocket(socket), SD_SEND); }
