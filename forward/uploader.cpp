@@ -13,6 +13,10 @@ namespace {
 // would get the same, so the tick ends instead of posting the whole backlog.
 bool IsGatewayFailure(int32_t status) { return status == 502 || status == 503 || status == 504; }
 
+// After this many ticks in a row in which a file got no answer, the operator
+// is told its name once.
+constexpr int kUnansweredTicksToReport = 3;
+
 }  // namespace
 
 UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* state) {
@@ -57,11 +61,33 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
     platform::HttpExchange reply =
         TALVXML::Exchange(context.url, "POST", "[" + content + "]", "application/json",
                           platform::HttpRequestLimits(), env);
-    if (!reply.answered || IsGatewayFailure(reply.status)) {
+    if (!reply.reached || IsGatewayFailure(reply.status)) {
       summary.ended = true;
       break;
     }
+    if (!reply.answered) {
+      // This file may be what the network refuses (too large, reset every
+      // time): it stays, and the files after it still get their turn.
+      ++summary.unanswered;
+      if (++state->unansweredTicks[name] == kUnansweredTicksToReport) {
+        PrintErrorLine(env,
+                       "\nUpload of " + path + " got no answer in " +
+                           std::to_string(kUnansweredTicksToReport) + " ticks in a row",
+                       false);
+      }
+      continue;
+    }
+    state->unansweredTicks.erase(name);
+    if (!reply.location.empty()) {
+      const std::string location = platform::Utf16ToAnsi(reply.location);
+      if (location != state->reportedLocation) {
+        PrintErrorLine(env, "\nUpload not accepted: the receiver moved to " + location, false);
+        state->reportedLocation = location;
+      }
+      continue;
+    }
     if (reply.status == 200 && platform::Utf16ToAnsi(reply.responseText) == "OK") {
+      state->reportedLocation.clear();
       // A failed delete leaves the file to be posted again at the next tick.
       if (env->DeleteFileAt(path).ok()) ++summary.accepted;
     }

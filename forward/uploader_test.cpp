@@ -12,6 +12,7 @@ namespace {
 
 platform::HttpExchange Answer(int32_t status, const std::u16string& text) {
   platform::HttpExchange exchange;
+  exchange.reached = true;
   exchange.answered = true;
   exchange.status = status;
   exchange.responseText = text;
@@ -124,6 +125,61 @@ TEST_F(UploaderTest, NoAnswerEndsTheTickAndKeepsEveryFile) {
   summary = Tick();
   EXPECT_EQ(summary.accepted, 5);
   EXPECT_TRUE(folder.Names().empty());
+}
+
+platform::HttpExchange ReachedWithoutAnswer() {
+  platform::HttpExchange exchange;
+  exchange.reached = true;
+  return exchange;
+}
+
+TEST_F(UploaderTest, PostWithoutAnswerKeepsItsFileAndTheNextFilesStillGo) {
+  folder.Write("1.txt", "{\"big\":1}");
+  folder.Write("2.txt", "{}");
+  folder.Write("3.txt", "{}");
+  reply = [](const std::string& body) {
+    return body == "[{\"big\":1}]" ? ReachedWithoutAnswer() : Answer(200, u"OK");
+  };
+  for (int tick = 1; tick <= 4; ++tick) {
+    UploadSummary summary = Tick();
+    EXPECT_FALSE(summary.ended) << tick;
+    EXPECT_EQ(summary.unanswered, 1) << tick;
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"1.txt"}) << tick;
+    const bool told = env.Printed().find("1.txt") != std::string::npos;
+    EXPECT_EQ(told, tick >= 3) << tick << env.Printed();
+  }
+  // Named once, in one line, after the third tick in a row.
+  EXPECT_EQ(env.Printed(),
+            "\nUpload of " + folder.file("1.txt") + " got no answer in 3 ticks in a row");
+}
+
+TEST_F(UploaderTest, ATickWithAnAnswerStartsTheCountAgain) {
+  folder.Write("1.txt", "{}");
+  int call = 0;
+  reply = [&call](const std::string&) {
+    return ++call == 3 ? Answer(500, u"") : ReachedWithoutAnswer();
+  };
+  for (int tick = 1; tick <= 5; ++tick) Tick();  // none, none, 500, none, none
+  EXPECT_EQ(env.Printed(), "");
+  Tick();  // the third in a row since the answer
+  EXPECT_NE(env.Printed().find("1.txt got no answer"), std::string::npos);
+}
+
+TEST_F(UploaderTest, RedirectNotFollowedKeepsTheFilesAndNamesTheNewLocationOnce) {
+  folder.Write("1.txt", "{}");
+  folder.Write("2.txt", "{}");
+  reply = [](const std::string&) {
+    platform::HttpExchange moved = Answer(301, u"OK");
+    moved.location = u"http://127.0.0.1:2/elsewhere";
+    return moved;
+  };
+  UploadSummary summary = Tick();
+  EXPECT_EQ(summary.posted, 2);
+  EXPECT_EQ(summary.accepted, 0);
+  Tick();
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"1.txt", "2.txt"}));
+  EXPECT_EQ(env.Printed(),
+            "\nUpload not accepted: the receiver moved to http://127.0.0.1:2/elsewhere");
 }
 
 TEST_F(UploaderTest, GatewayAnswersEndTheTickAndKeepEveryFile) {

@@ -23,13 +23,25 @@ struct HttpExchange {
   // when the host was unreachable, refused or reset the connection, the URL
   // was unusable, or a limit passed.
   bool answered = false;
-  int32_t status = 0;          // the HTTP status of the answer, 0 when not answered
-  std::u16string responseText;  // the answer's body decoded from UTF-8
+  // True when the request reached the host: a connection to it was made,
+  // whether or not an answer came back. False when the host could not be
+  // reached at all (name not resolved, connection refused, connect time
+  // limit, unusable URL).
+  bool reached = false;
+  int32_t status = 0;  // the HTTP status of the answer, 0 when not answered
+  // The answer's body decoded from UTF-8; a byte-order mark in front stays
+  // as the character U+FEFF, as MSXML's responseText keeps it.
+  std::u16string responseText;
+  // The new location named by a redirect that was not followed (301, 302,
+  // 303: following them would turn the POST into a GET); empty otherwise.
+  std::u16string location;
 };
 
 // Sends method to url with the headers "charset: UTF-8" and "Content-Type:
 // contentType" and body encoded as UTF-8, and waits for the answer within
-// limits. The caller owns the result.
+// limits. A 307 or 308 answer is followed with the same method, headers and
+// body; a 301, 302 or 303 is not, and comes back as the answer with its
+// location. The caller owns the result.
 HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
                                 const std::u16string& body, const std::u16string& contentType,
                                 const HttpRequestLimits& limits);

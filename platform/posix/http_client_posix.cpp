@@ -41,6 +41,13 @@ size_t CollectBody(char* data, size_t size, size_t count, void* target) {
   return size * count;
 }
 
+// How many 307 and 308 answers in a row one request follows, as a browser
+// would before it gives up on a loop.
+constexpr int kMaxRedirects = 10;
+
+bool KeepsTheMethod(long status) { return status == 307 || status == 308; }
+bool TurnsIntoGet(long status) { return status == 301 || status == 302 || status == 303; }
+
 }  // namespace
 
 HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
@@ -66,7 +73,6 @@ HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string&
     if (more != nullptr) headers = more;
   }
 
-  curl_easy_setopt(curl, CURLOPT_URL, url8.c_str());
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalMs));
@@ -89,13 +95,39 @@ HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string&
     curl_easy_setopt(curl, CURLOPT_CAINFO, file);
   }
 
-  CURLcode result = curl_easy_perform(curl);
-  if (result == CURLE_OK) {
+  // Redirects are followed here rather than by libcurl, which would turn the
+  // POST into a GET after a 301, 302 or 303.
+  std::string target = url8;
+  for (int hop = 0;; ++hop) {
+    answer.clear();
+    curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
+    CURLcode result = curl_easy_perform(curl);
+    if (result != CURLE_OK) {
+      // A connection was made (or a kept one carried the request): the host
+      // was reached, and the answer is what failed (reset, closed, time limit).
+      long sent = 0;
+      curl_off_t connectUs = 0;
+      curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &sent);
+      curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connectUs);
+      exchange.reached = sent > 0 || connectUs > 0;
+      break;
+    }
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    char* location = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location);
+    if (KeepsTheMethod(status) && location != nullptr && hop < kMaxRedirects) {
+      target = location;
+      continue;
+    }
+    exchange.reached = true;
     exchange.answered = status > 0;
     exchange.status = static_cast<int32_t>(status);
+    // As the request object of the Windows build decodes its response text:
+    // UTF-8, a byte-order mark in front kept as a character.
     exchange.responseText = Utf8ToUtf16(answer);
+    if (TurnsIntoGet(status) && location != nullptr) exchange.location = Utf8ToUtf16(location);
+    break;
   }
   // The handle keeps pointers to these until its next reset.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);

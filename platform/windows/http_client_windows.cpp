@@ -1,82 +1,158 @@
-// The outgoing HTTP request through MSXML's XMLHTTP 3.0 request object.
+// The outgoing HTTP request through WinInet, the system's HTTP client.
+//
+// MSXML's request object, which sits on the same client, follows every
+// redirect by itself and cannot be told not to: a 301, 302 or 303 turns the
+// upload's POST into a GET (whose "OK" would delete a file never delivered),
+// and Wine's follows a 307 without its body and a 308 not at all. Here the
+// request is made with automatic redirects off, and a 307 or 308 is followed
+// with the same POST, headers and body, exactly as the Linux build does.
 #include <windows.h>
-#include <ole2.h>
-#include <msxml2.h>
+#include <wininet.h>
 
 #include <string>
 
+#include "common/utf.h"
 #include "platform/http_client.h"
 
 namespace platform {
 namespace {
 
-// {F5078F35-C551-11D3-89B9-0000F81FE221}: XMLHTTP 3.0.
-const GUID kXmlHttp30ClassId = {0xF5078F35, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
-// {ED8C108D-4349-11D2-91A4-00C04F7969E8}: IXMLHTTPRequest.
-const GUID kXmlHttpRequestId = {0xED8C108D, 0x4349, 0x11D2, {0x91, 0xA4, 0x00, 0xC0, 0x4F, 0x79, 0x69, 0xE8}};
+// How many 307 and 308 answers in a row one request follows.
+constexpr int kMaxRedirects = 10;
 
-// Pass between two looks at the request's state: long enough not to spin a
-// core, short enough that window messages and completion are served at once.
-constexpr DWORD kPumpWaitMs = 10;
+bool KeepsTheMethod(DWORD status) { return status == 307 || status == 308; }
+bool TurnsIntoGet(DWORD status) { return status == 301 || status == 302 || status == 303; }
 
-// A BSTR owned for the length of one call.
-class OwnedBstr {
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+// A WinInet handle closed when the scope ends.
+class InternetHandle {
  public:
-  explicit OwnedBstr(const std::u16string& text)
-      : value_(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
-                                 static_cast<UINT>(text.size()))) {}
-  ~OwnedBstr() { SysFreeString(value_); }
-  OwnedBstr(const OwnedBstr&) = delete;
-  OwnedBstr& operator=(const OwnedBstr&) = delete;
-  BSTR get() const { return value_; }
+  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
+  ~InternetHandle() {
+    if (handle_ != nullptr) InternetCloseHandle(handle_);
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  HINTERNET get() const { return handle_; }
 
  private:
-  BSTR value_;
+  HINTERNET handle_;
 };
 
-IXMLHTTPRequest* CreateRequestObject() {
-  IUnknown* unknown = nullptr;
-  if (FAILED(CoCreateInstance(kXmlHttp30ClassId, nullptr,
-                              CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
-                                  CLSCTX_REMOTE_SERVER,
-                              IID_IUnknown, reinterpret_cast<void**>(&unknown))) ||
-      unknown == nullptr) {
-    return nullptr;
-  }
-  IXMLHTTPRequest* request = nullptr;
-  if (SUCCEEDED(OleRun(unknown))) {
-    if (FAILED(unknown->QueryInterface(kXmlHttpRequestId, reinterpret_cast<void**>(&request)))) {
-      request = nullptr;
-    }
-  }
-  unknown->Release();
-  return request;
-}
+// What the status callback saw of one request.
+struct RequestProgress {
+  bool connected = false;  // a connection to the host was made
+};
 
-void PumpMessages() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
+void CALLBACK NoteStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER && context != 0) {
+    reinterpret_cast<RequestProgress*>(context)->connected = true;
   }
 }
 
-// Waits until the request object reports completion (readyState 4), serving
-// the thread's messages meanwhile, which the asynchronous request needs. False
-// when reading the state fails or the limit passes; the request is then
-// aborted so that it does not go on in the background.
-bool WaitForCompletion(IXMLHTTPRequest* request, int32_t totalMs, ULONGLONG startTick) {
+// One header of the answer as text; empty when absent.
+std::u16string HeaderText(HINTERNET request, DWORD query) {
+  DWORD bytes = 0;
+  HttpQueryInfoW(request, query, nullptr, &bytes, nullptr);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return std::u16string();
+  std::u16string text(bytes / sizeof(char16_t) + 1, u'\0');
+  if (!HttpQueryInfoW(request, query, &text[0], &bytes, nullptr)) return std::u16string();
+  text.resize(bytes / sizeof(char16_t));
+  return text;
+}
+
+// location resolved against the URL it answered.
+std::u16string ResolveLocation(const std::u16string& base, const std::u16string& location) {
+  DWORD length = 0;
+  InternetCombineUrlW(Wide(base), Wide(location), nullptr, &length, ICU_NO_ENCODE);
+  if (length == 0) return location;
+  std::u16string combined(length + 1, u'\0');
+  if (!InternetCombineUrlW(Wide(base), Wide(location), reinterpret_cast<wchar_t*>(&combined[0]),
+                           &length, ICU_NO_ENCODE)) {
+    return location;
+  }
+  combined.resize(length);
+  return combined;
+}
+
+// What one request to one URL gave.
+struct Attempt {
+  bool connected = false;
+  bool answered = false;
+  DWORD status = 0;
+  std::string body;
+  std::u16string location;  // resolved, when the answer named one
+};
+
+Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16string& method,
+                    const std::u16string& headers, std::string& body,
+                    const HttpRequestLimits& limits) {
+  Attempt attempt;
+  wchar_t host[256] = {};
+  wchar_t path[4096] = {};
+  wchar_t extra[4096] = {};
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = ARRAYSIZE(host);
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = ARRAYSIZE(path);
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = ARRAYSIZE(extra);
+  if (!InternetCrackUrlW(Wide(url), 0, 0, &parts)) return attempt;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+    return attempt;
+  }
+  InternetHandle connection(
+      InternetConnectW(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (connection.get() == nullptr) return attempt;
+  DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD |
+                INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH;
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  const std::wstring object = std::wstring(path) + extra;
+  RequestProgress progress;
+  InternetHandle request(HttpOpenRequestW(connection.get(), Wide(method), object.c_str(), nullptr,
+                                          nullptr, nullptr, flags,
+                                          reinterpret_cast<DWORD_PTR>(&progress)));
+  if (request.get() == nullptr) return attempt;
+  // Set on the request itself: not every WinInet takes them from the session.
+  DWORD totalMs = static_cast<DWORD>(limits.totalMs);
+  InternetSetOptionW(request.get(), INTERNET_OPTION_SEND_TIMEOUT, &totalMs, sizeof totalMs);
+  InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &totalMs, sizeof totalMs);
+  InternetSetStatusCallbackW(request.get(), NoteStatus);
+  const BOOL sent =
+      HttpSendRequestW(request.get(), Wide(headers), static_cast<DWORD>(headers.size()),
+                       body.empty() ? nullptr : &body[0], static_cast<DWORD>(body.size()));
+  attempt.connected = progress.connected;
+  if (!sent) return attempt;
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                      &size, nullptr)) {
+    return attempt;
+  }
+  attempt.connected = true;
+  // A connection closed without a status line is taken by WinInet for an
+  // old-style answer without headers; it is no answer.
+  if (HeaderText(request.get(), HTTP_QUERY_RAW_HEADERS_CRLF).rfind(u"HTTP/1.", 0) != 0) {
+    return attempt;
+  }
+  char buffer[16384];
   for (;;) {
-    PumpMessages();
-    LONG state = 0;
-    if (FAILED(request->get_readyState(&state))) return false;
-    if (state == 4) return true;
-    if (GetTickCount64() - startTick >= static_cast<ULONGLONG>(totalMs)) {
-      request->abort();
-      return false;
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, kPumpWaitMs, QS_ALLINPUT);
+    DWORD got = 0;
+    if (!InternetReadFile(request.get(), buffer, sizeof buffer, &got)) return attempt;
+    if (got == 0) break;
+    attempt.body.append(buffer, got);
   }
+  attempt.answered = true;
+  attempt.status = status;
+  const std::u16string location = HeaderText(request.get(), HTTP_QUERY_LOCATION);
+  if (!location.empty()) attempt.location = ResolveLocation(url, location);
+  return attempt;
 }
 
 }  // namespace
@@ -85,53 +161,33 @@ HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string&
                                 const std::u16string& body, const std::u16string& contentType,
                                 const HttpRequestLimits& limits) {
   HttpExchange exchange;
-  // The calling thread becomes (or stays) a single-threaded apartment; the
-  // initialisation is kept for the thread's life.
-  CoInitialize(nullptr);
-  const ULONGLONG startTick = GetTickCount64();
-  IXMLHTTPRequest* request = CreateRequestObject();
-  if (request == nullptr) return exchange;
+  InternetHandle session(
+      InternetOpenW(L"TALVERO AGENT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (session.get() == nullptr) return exchange;
+  DWORD connectMs = static_cast<DWORD>(limits.connectMs);
+  InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
 
-  OwnedBstr methodText(method);
-  OwnedBstr urlText(url);
-  OwnedBstr charsetName(u"charset");
-  OwnedBstr charsetValue(u"UTF-8");
-  OwnedBstr typeName(u"Content-Type");
-  OwnedBstr typeValue(contentType);
-  OwnedBstr bodyText(body);
-
-  VARIANT async;
-  VariantInit(&async);
-  async.vt = VT_I2;
-  async.iVal = -1;
-  VARIANT missing;
-  VariantInit(&missing);
-  missing.vt = VT_ERROR;
-  missing.scode = DISP_E_PARAMNOTFOUND;
-  VARIANT bodyValue;
-  VariantInit(&bodyValue);
-  bodyValue.vt = VT_BSTR;
-  bodyValue.bstrVal = bodyText.get();  // still owned by bodyText
-
-  bool completed = SUCCEEDED(request->open(methodText.get(), urlText.get(), async, missing, missing)) &&
-                   SUCCEEDED(request->setRequestHeader(charsetName.get(), charsetValue.get())) &&
-                   SUCCEEDED(request->setRequestHeader(typeName.get(), typeValue.get())) &&
-                   SUCCEEDED(request->send(bodyValue)) &&
-                   WaitForCompletion(request, limits.totalMs, startTick);
-  LONG status = 0;
-  // A failed connection also completes; its status is then a transport error
-  // number (12000 and above) or the status read fails.
-  if (completed && SUCCEEDED(request->get_status(&status)) && status >= 100 && status <= 999) {
-    exchange.answered = true;
-    exchange.status = static_cast<int32_t>(status);
-    BSTR text = nullptr;
-    if (SUCCEEDED(request->get_responseText(&text)) && text != nullptr) {
-      exchange.responseText.assign(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
+  const std::u16string headers = u"charset: UTF-8\r\nContent-Type: " + contentType + u"\r\n";
+  std::string body8 = Utf16ToUtf8(body);
+  std::u16string target = url;
+  for (int hop = 0;; ++hop) {
+    Attempt attempt = RequestOnce(session.get(), target, method, headers, body8, limits);
+    if (attempt.answered && KeepsTheMethod(attempt.status) && !attempt.location.empty() &&
+        hop < kMaxRedirects) {
+      target = attempt.location;
+      continue;
     }
-    SysFreeString(text);
+    exchange.reached = attempt.connected;
+    exchange.answered = attempt.answered;
+    if (attempt.answered) {
+      exchange.status = static_cast<int32_t>(attempt.status);
+      // Decoded as the request object decodes its response text: UTF-8, a
+      // byte-order mark in front kept as a character.
+      exchange.responseText = Utf8ToUtf16(attempt.body);
+      if (TurnsIntoGet(attempt.status)) exchange.location = attempt.location;
+    }
+    return exchange;
   }
-  request->Release();
-  return exchange;
 }
 
 }  // namespace platform

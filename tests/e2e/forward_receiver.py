@@ -2,7 +2,8 @@
 
 Each POST is recorded (path, headers, raw body). What it answers is chosen by
 the test at any moment: "OK", another text, status 500, or a reset of the
-connection without any answer; and how long it takes before answering.
+connection without any answer; how long it takes before answering; a
+redirect of the path "/in" elsewhere; and bodies it never answers.
 """
 import http.server
 import socket
@@ -18,6 +19,8 @@ class Receiver:
         self.posts = []
         self.mode = "OK"
         self.delay = 0.0  # seconds before each answer
+        self.redirect = None  # (status, path): how "/in" is redirected
+        self.unanswered = None  # a fragment of the bodies that get a reset
         self.certificate = certificate
         self.port = port
         self.server = None
@@ -38,6 +41,10 @@ class Receiver:
                 with receiver.lock:
                     mode = receiver.mode
                     delay = receiver.delay
+                    if receiver.redirect and self.path == "/in":
+                        mode = "redirect"
+                    if receiver.unanswered and receiver.unanswered in body:
+                        mode = "reset"
                 if delay:
                     time.sleep(delay)  # a receiver that takes its time to answer
                 with receiver.lock:
@@ -49,9 +56,15 @@ class Receiver:
                     self.close_connection = True
                     return
                 status, text = (500, "OK") if mode == "500" else (200, mode)
+                location = None
+                if mode == "redirect":
+                    status, text = receiver.redirect[0], "OK"
+                    location = "http://127.0.0.1:%d%s" % (receiver.port, receiver.redirect[1])
                 data = text.encode("utf-8")
                 try:
                     self.send_response(status)
+                    if location:
+                        self.send_header("Location", location)
                     self.send_header("Content-Length", str(len(data)))
                     self.end_headers()
                     self.wfile.write(data)

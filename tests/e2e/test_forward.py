@@ -126,6 +126,46 @@ class ForwardTest(AgentTestCase):
                             "%s neither delivered nor in the spool" % name)
         self.assertGreater(len(left & set(backlog)), 2000)
 
+    def test_redirects_307_and_308_are_followed_and_301_302_303_are_not(self):
+        receiver = self.receiver()
+        receiver.redirect = (307, "/moved")
+        folder, agent = self.start_sampling(receiver.url())
+        for status in (307, 308):
+            receiver.redirect = (status, "/moved-%d" % status)
+            wait_until(lambda: len([p for p in receiver.snapshot()
+                                    if p["path"] == "/moved-%d" % status]) >= 2,
+                       POST_WAIT, what="posts following the %d" % status)
+        moved = [p for p in receiver.snapshot() if p["path"].startswith("/moved")]
+        self.assert_json_arrays([p["body"] for p in moved])
+        for post in moved:
+            self.assertEqual(post["headers"].get("Content-Type"), "application/json")
+        for status in (301, 302, 303):
+            receiver.redirect = (status, "/gone-%d" % status)
+            agent.wait_for("Upload not accepted: the receiver moved to %s"
+                           % receiver.url().replace("/in", "/gone-%d" % status), POST_WAIT)
+        # Nothing went to the new locations, and the samples since wait.
+        self.assertFalse([p for p in receiver.snapshot() if p["path"].startswith("/gone")])
+        wait_until(lambda: len(spool_files(folder)) >= 2, 20, what="samples kept in the spool")
+
+    def test_a_file_never_answered_does_not_hold_back_the_newer_ones(self):
+        receiver = self.receiver()
+        receiver.unanswered = b"Refused by the network"
+        folder = self.make_folder(config={"ITEMS": {"cf": "1"},
+                                          "APIS": {"api_host": receiver.url()}})
+        os.makedirs(folder.path("temp"))
+        stuck = folder.path("temp", "1700000000000.txt")
+        with open(stuck, "wb") as handle:
+            handle.write(b'{"i":"Name","v":"Refused by the network","t":1700000000}')
+        agent = folder.start()
+        # Named by its full path (a Windows path under Wine).
+        text = agent.wait_for("1700000000000.txt got no answer in 3 ticks in a row", POST_WAIT)
+        self.assertIn("\nUpload of ", text)
+        # The samples written after it were delivered all the same.
+        self.assertTrue(receiver.bodies("OK"))
+        self.assertTrue(os.path.exists(stuck))
+        wait_until(lambda: len(receiver.bodies("reset")) >= 5, POST_WAIT, what="two more ticks")
+        self.assertEqual(agent.text().count("got no answer"), 1)
+
     def test_empty_api_host_sends_nothing_and_keeps_files(self):
         receiver = self.receiver()
         folder, agent = self.start_sampling("")
