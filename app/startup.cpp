@@ -1,7 +1,10 @@
 #include "app/startup.h"
 
 #include <memory>
+#include <mutex>
+#include <string>
 
+#include "app/agent_status.h"
 #include "app/connection_stage.h"
 #include "common/console_output.h"
 #include "app/console_window.h"
@@ -9,7 +12,7 @@
 #include "app/settings.h"
 #include "bridge/opc_operations.h"
 #include "bridge/request_bridge.h"
-#include "common/process_paths.h"
+#include "app/process_paths.h"
 #include "common/text_helpers.h"
 #include "forward/sampler.h"
 #include "forward/spool_watch.h"
@@ -38,6 +41,32 @@ struct AgentWorkers {
   PeriodicWorker opcWorker;
 };
 
+// When uploads were last accepted and refused, for the status report.
+class UploadLog {
+ public:
+  void Record(const UploadSummary& summary, int64_t nowMs) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (summary.accepted > 0) lastAcceptedMs_ = nowMs;
+    if (!summary.failure.empty()) {
+      lastFailedMs_ = nowMs;
+      lastFailure_ = summary.failure;
+    }
+  }
+  void CopyTo(AgentStatus* status) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    status->lastAcceptedMs = lastAcceptedMs_;
+    status->lastFailedMs = lastFailedMs_;
+    status->lastFailure = lastFailure_;
+  }
+
+ private:
+  // Guards the three fields: the uploader writes, connection threads read.
+  mutable std::mutex mutex_;
+  int64_t lastAcceptedMs_ = 0;
+  int64_t lastFailedMs_ = 0;
+  std::string lastFailure_;
+};
+
 // The sampler's and the uploader's parts, handed in by the agent and kept
 // alive while their workers run.
 struct Forwarding {
@@ -48,7 +77,14 @@ struct Forwarding {
   // Tells the operator of a growing backlog and a filling disk; checked after
   // each upload tick, on the uploader's thread.
   std::unique_ptr<SpoolWatch> spoolWatch;
+  UploadLog uploadLog;
 };
+
+// True when the session is connected and its group was created.
+bool HasConnectionAndGroup(OpcSession& session) {
+  std::lock_guard<std::mutex> hold(session.lock);
+  return session.connected == 1 && session.itemMgt != nullptr;
+}
 
 // The fields of the settings record that the OPC client works with.
 OpcSettings OpcSettingsOf(const AgentSettings& settings) {
@@ -151,57 +187,87 @@ int RunAgent() {
   // connection threads may still wait on it when the process ends.
   RequestBridge* bridge = new RequestBridge(OpcSessionOperations(opcSession));
 
-  if (groupReady) {
-    HttpSettings http;
-    http.port = agentSettings.port;
-    http.versionText = kAgentVersion;
-    http.accessKey = agentSettings.key;
-    http.allowList = agentSettings.allowip;
+  forwarding.sampling.env = env;
+  forwarding.sampling.session = opcSession;
+  forwarding.sampling.read = [](int32_t count, TextList names) {
+    return ReadChangedItems(*opcSession, count, std::move(names));
+  };
+  forwarding.sampling.folder = spoolFolder;
+  forwarding.sampling.showread = agentSettings.showread;
+  forwarding.sampling.stopRequested = [&workers] { return workers.sampler.StopRequested(); };
+  forwarding.uploading.env = env;
+  forwarding.uploading.url = agentSettings.api_host;
+  forwarding.uploading.folder = spoolFolder;
+  forwarding.uploading.stopRequested = [&workers] { return workers.uploader.StopRequested(); };
+  forwarding.spoolWatch = std::make_unique<SpoolWatch>(
+      env, spoolFolder, agentSettings.sampleIntervalMs, !agentSettings.api_host.empty());
+
+  HttpSettings http;
+  http.port = agentSettings.port;
+  http.versionText = kAgentVersion;
+  http.accessKey = agentSettings.key;
+  http.allowList = agentSettings.allowip;
+  http.statusReport = [env, spoolFolder, startMilliseconds, &forwarding](int activeConnections) {
+    AgentStatus status;
+    status.version = kAgentVersion;
+    status.startedMs = startMilliseconds;
+    status.connected = opcSession->connected.load() == 1;
+    status.progid = agentSettings.progid;
+    status.itemsAdded = opcSession->itemsAdded.load();
+    status.itemsFailed = opcSession->itemsFailed.load();
+    SpoolCensus census = TakeSpoolCensus(env, spoolFolder);
+    status.spoolFiles = census.files;
+    status.spoolBytes = census.bytes;
+    status.spoolOldest = census.oldestName;
+    status.uploadHost = UrlWithoutSecrets(agentSettings.api_host);
+    forwarding.uploadLog.CopyTo(&status);
+    status.activeConnections = activeConnections;
+    return AgentStatusJson(status);
+  };
+
+  // The serving threads of a connected agent, the HTTP listener and the
+  // sampler, start once per run: at once when the first connection and its
+  // group succeeded, else at the first supervisor tick that has them (a
+  // server that was still starting when the agent was).
+  bool servingStarted = false;  // main thread, then the supervisor's only
+  auto startServing = [&servingStarted, &workers, &forwarding, http, bridge, env] {
+    if (servingStarted) return;
+    servingStarted = true;
     if (!platform::StartDetachedThread([http, bridge, env] {
           ServeHttpApi(
               http,
               [bridge](BridgeRequest request) { return bridge->SubmitAndWait(std::move(request)); },
               env);
         })) {
-      PrintErrorLine("\nFailed to start http server!", false);
+      PrintErrorLine(env, "\nFailed to start http server!", false);
     }
-    forwarding.sampling.env = env;
-    forwarding.sampling.session = opcSession;
-    forwarding.sampling.read = [](int32_t count, TextList names) {
-      return ReadChangedItems(*opcSession, count, std::move(names));
-    };
-    forwarding.sampling.folder = spoolFolder;
-    forwarding.sampling.showread = agentSettings.showread;
-    forwarding.sampling.stopRequested = [&workers] { return workers.sampler.StopRequested(); };
-    forwarding.uploading.env = env;
-    forwarding.uploading.url = agentSettings.api_host;
-    forwarding.uploading.folder = spoolFolder;
-    forwarding.uploading.stopRequested = [&workers] { return workers.uploader.StopRequested(); };
-    forwarding.spoolWatch = std::make_unique<SpoolWatch>(
-        env, spoolFolder, agentSettings.sampleIntervalMs, !agentSettings.api_host.empty());
     StartWorker(
         &workers.sampler, "sampler", agentSettings.sampleIntervalMs,
         [&forwarding] { SampleTickWith(forwarding.sampling, &forwarding.samplerState); }, env);
-    StartWorker(
-        &workers.uploader, "uploader", agentSettings.sampleIntervalMs,
-        [&forwarding] {
-          UploadTickWith(forwarding.uploading, &forwarding.uploaderState);
-          forwarding.spoolWatch->Check();
-        },
-        env);
-    // The serving threads of a connected agent: HTTP listener, sampler, uploader.
-  }
+  };
+  if (groupReady) startServing();
 
-  // The workers that run whether or not the first connection succeeded.
+  // The workers that run whether or not the first connection succeeded. The
+  // uploader needs no OPC server: samples left by an earlier run go out
+  // while the server is away.
+  StartWorker(
+      &workers.uploader, "uploader", agentSettings.sampleIntervalMs,
+      [&forwarding, env] {
+        UploadSummary summary = UploadTickWith(forwarding.uploading, &forwarding.uploaderState);
+        forwarding.uploadLog.Record(summary, env->NowMilliseconds());
+        forwarding.spoolWatch->Check();
+      },
+      env);
   StartWorker(&workers.opcWorker, "OPC worker", 1, [bridge] { bridge->OpcWorkerTick(); }, env);
   StartWorker(
       &workers.supervisor, "connection supervisor", 1000,
-      [&supervisor] {
+      [&supervisor, &startServing, &servingStarted] {
         // Shown without the session lock: the OPC worker and the sampler go
         // on while the box waits for the operator.
         if (supervisor.Tick(*opcSession)) {
           platform::ShowMessageBox("tags file isn't exists", "TALVERO", platform::kMbIconStop);
         }
+        if (!servingStarted && HasConnectionAndGroup(*opcSession)) startServing();
       },
       env);
 
@@ -217,7 +283,9 @@ int RunAgent() {
   platform::RemoveTrayIcon();
 
   StopWorkers(&workers);
-  delete opcSession;
-  opcSession = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(opcSession->lock);
+    ReleaseServer(*opcSession);
+  }
   return exitCode;
 }

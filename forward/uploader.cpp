@@ -19,6 +19,19 @@ constexpr int kUnansweredTicksToReport = 3;
 
 }  // namespace
 
+std::string UploadFailureText(const platform::HttpExchange& reply) {
+  if (!reply.reached) return "receiver not reached";
+  if (!reply.answered) return "no answer";
+  if (!reply.location.empty()) {
+    return "status " + std::to_string(reply.status) + ", moved to " +
+           platform::Utf16ToAnsi(reply.location);
+  }
+  if (reply.status != 200) return "status " + std::to_string(reply.status);
+  std::string text = platform::Utf16ToAnsi(reply.responseText);
+  if (text.size() > 80) text = text.substr(0, 80) + "...";
+  return "answered \"" + text + "\"";
+}
+
 UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* state) {
   UploadSummary summary;
   if (context.url.empty()) return summary;
@@ -62,12 +75,14 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
         TALVXML::Exchange(context.url, "POST", "[" + content + "]", "application/json",
                           platform::HttpRequestLimits(), env);
     if (!reply.reached || IsGatewayFailure(reply.status)) {
+      summary.failure = UploadFailureText(reply);
       summary.ended = true;
       break;
     }
     if (!reply.answered) {
       // This file may be what the network refuses (too large, reset every
       // time): it stays, and the files after it still get their turn.
+      summary.failure = UploadFailureText(reply);
       ++summary.unanswered;
       if (++state->unansweredTicks[name] == kUnansweredTicksToReport) {
         PrintErrorLine(env,
@@ -80,6 +95,7 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
     state->unansweredTicks.erase(name);
     if (!reply.location.empty()) {
       const std::string location = platform::Utf16ToAnsi(reply.location);
+      summary.failure = UploadFailureText(reply);
       if (location != state->reportedLocation) {
         PrintErrorLine(env, "\nUpload not accepted: the receiver moved to " + location, false);
         state->reportedLocation = location;
@@ -90,6 +106,8 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
       state->reportedLocation.clear();
       // A failed delete leaves the file to be posted again at the next tick.
       if (env->DeleteFileAt(path).ok()) ++summary.accepted;
+    } else {
+      summary.failure = UploadFailureText(reply);
     }
   }
   state->busy.store(false);

@@ -43,7 +43,14 @@ struct UploadSummary {
   bool unlisted = false;  // the spool folder could not be listed
   bool ended = false;     // unreachable or a gateway's answer: the rest waits for the next tick
   bool stopped = false;   // a stop request ended the tick
+  // The last post of the tick that was not accepted, in words ("receiver not
+  // reached", "no answer", "status 503", "answered \"busy\""); empty when
+  // every post was.
+  std::string failure;
 };
+
+// The words for a post's outcome that was not "OK".
+std::string UploadFailureText(const platform::HttpExchange& reply);
 
 // One tick. Files are taken in ascending name order. A file that cannot be
 // read (still being written, vanished) is skipped and tried at a later tick.

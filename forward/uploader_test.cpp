@@ -85,6 +85,7 @@ TEST_F(UploaderTest, PostsOldestFirstAsJsonArraysAndDeletesAccepted) {
   EXPECT_TRUE(folder.Names().empty());
   EXPECT_FALSE(state.busy.load());
   EXPECT_EQ(env.Printed(), "");
+  EXPECT_EQ(summary.failure, "");
 }
 
 TEST_F(UploaderTest, AnswersOtherThanOkKeepTheFileAndTheTickGoesOn) {
@@ -110,6 +111,13 @@ TEST_F(UploaderTest, AnswersOtherThanOkKeepTheFileAndTheTickGoesOn) {
   EXPECT_EQ(summary.accepted, 1);
   EXPECT_FALSE(summary.ended);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"1.txt", "2.txt", "3.txt"}));
+  // The last refusal, in words, for the status report.
+  EXPECT_EQ(summary.failure, "answered \"OK\n\"");
+  EXPECT_EQ(UploadFailureText(Answer(503, u"OK")), "status 503");
+  EXPECT_EQ(UploadFailureText(platform::HttpExchange()), "receiver not reached");
+  platform::HttpExchange silent;
+  silent.reached = true;
+  EXPECT_EQ(UploadFailureText(silent), "no answer");
 }
 
 TEST_F(UploaderTest, NoAnswerEndsTheTickAndKeepsEveryFile) {

@@ -98,6 +98,8 @@ void AddItemSet(OpcSession& session, const std::string& group, const std::string
                 TextList names) {
   platform::Env* env = session.env;
   if (names.empty()) {
+    session.itemsAdded = 0;
+    session.itemsFailed = 0;
     PrintErrorLine(env, "\nNo item added", true);
     return;
   }
@@ -118,6 +120,8 @@ void AddItemSet(OpcSession& session, const std::string& group, const std::string
   std::vector<opc::ItemResult> results;
   std::vector<opc::Result> errors;
   if (!session.itemMgt || opc::Failed(session.itemMgt->AddItems(definitions, &results, &errors))) {
+    session.itemsAdded = 0;
+    session.itemsFailed = static_cast<int32_t>(names.size());
     PrintErrorLine(env, "\nAdd item error", true);
     return;
   }
@@ -142,6 +146,8 @@ void AddItemSet(OpcSession& session, const std::string& group, const std::string
       PrintText(env, "\n" + std::to_string(n) + ":[OK] " + names[i]);
     }
   }
+  session.itemsAdded = successes;
+  session.itemsFailed = failures;
   PrintText(env, "\nItems update completed! ");
   PrintGoodLine(env, FormatText("Success %d", successes), false);
   PrintText(env, ", ");

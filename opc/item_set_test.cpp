@@ -36,12 +36,18 @@ TEST_F(OpcSessionTest, AddItemSetPrintsOkAndNoLinesAndTotals) {
   EXPECT_NE(out.find("\nItems update completed! "), std::string::npos) << out;
   EXPECT_NE(out.find("Success 1"), std::string::npos) << out;
   EXPECT_NE(out.find("Failure 2"), std::string::npos) << out;
+  // The counts stay for the status report.
+  EXPECT_EQ(session_.itemsAdded.load(), 1);
+  EXPECT_EQ(session_.itemsFailed.load(), 2);
 }
 
 TEST_F(OpcSessionTest, AddItemSetWithoutItemMgtOrNamesChangesNothingOnTheServer) {
   env_.TakeConsole();
   AddItemSet(session_, "G", "I", {"Small"});
+  EXPECT_EQ(session_.itemsAdded.load(), 0);
+  EXPECT_EQ(session_.itemsFailed.load(), 1);
   AddItemSet(session_, "G", "I", {});
+  EXPECT_EQ(session_.itemsFailed.load(), 0);
   std::string out = env_.TakeConsole();
   EXPECT_EQ(session_.items.size(), 1u);
   EXPECT_EQ(session_.items[0].serverHandle, 0u);

@@ -2,6 +2,7 @@
 // and what app/ handed the OPC client when it created the session.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -21,7 +22,12 @@ struct OpcItem {
 };
 
 struct OpcSession {
-  int32_t connected = 0;
+  // 1 while connected. Atomic, like the item counts below, so that the
+  // status report reads them without the lock; written under it.
+  std::atomic<int32_t> connected{0};
+  // Items added and refused by the last item update.
+  std::atomic<int32_t> itemsAdded{0};
+  std::atomic<int32_t> itemsFailed{0};
   std::shared_ptr<opc::OpcObject> serverObject;  // the server's, then the group's object
   std::shared_ptr<opc::OpcServer> opcServer;
   std::map<std::string, uint32_t> handleByItemId;
@@ -63,10 +69,15 @@ struct OpcSession {
 // The full OPC item id of a tag: group "." item "." tag.
 std::string ItemId(const std::string& group, const std::string& item, const std::string& tag);
 
+// Lets go of every interface of the server and empties the item table, as
+// the end of the agent does; the caller holds the session lock.
+void ReleaseServer(OpcSession& session);
+
 // The path of a file of the session's data folder.
 std::string DataFile(const OpcSession& session, const std::string& name);
 
-// The process-wide session: created by app/ at startup, destroyed by the
-// shutdown. The OPC client's operations never reach for it; they are handed a
+// The process-wide session: created by app/ at startup; the shutdown releases
+// the server, and the record itself lives until the process ends (the status
+// report may still read it from a connection thread). The OPC client's operations never reach for it; they are handed a
 // session.
 extern OpcSession* opcSession;

@@ -1,9 +1,83 @@
-"""What the operator sees of the agent's health: the console's alarms about
-uploads that fall behind."""
+"""What the operator sees of the agent's health: the status request, and the
+console's alarms about uploads that fall behind."""
+import json
+import socket
+import threading
+import time
 import unittest
 
+import harness
 from harness import AgentTestCase
 from forward_receiver import Receiver
+
+
+def post(port, query, timeout=20.0):
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
+        conn.sendall(b"POST /?" + query.encode() + b" HTTP/1.0\r\n\r\n")
+        chunks = []
+        while True:
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            chunks.append(chunk)
+    return json.loads(b"".join(chunks).partition(b"\r\n\r\n")[2].decode("utf-8"))
+
+
+class StatusRequestTest(AgentTestCase):
+
+    def test_status_answers_while_a_device_read_hangs_and_shows_no_secret(self):
+        receiver = Receiver().start()
+        self.addCleanup(receiver.stop)
+        receiver.set_mode("not now")  # files stay in the spool
+        port = harness.free_port()
+        secret_url = receiver.url().replace("://", "://operator:pa55@") + "?token=abc"
+        # Every device read takes 12 s: longer than the API's own 10 s limit.
+        simulation = harness.DEFAULT_SIMULATION.replace("delay=0", "delay=12000")
+        started_before = int(time.time() * 1000)
+        folder, agent = self.start_agent(
+            config={"HTTP": {"port": str(port)}, "APIS": {"api_host": secret_url}},
+            simulation=simulation)
+        agent.wait_for("Items update completed!", timeout=60)
+        folder.write("temp/1000.txt", '{"i":"Level","v":"1","t":1}')
+
+        hung = {}
+        reader = threading.Thread(
+            target=lambda: hung.update(answer=post(port, "c=30&group=Channel1&item=Device1"
+                                                         "&tags=Level", timeout=60)))
+        reader.start()
+        self.addCleanup(reader.join, 60)
+        # The read is under way at the OPC worker (it waits 12 s there).
+        harness.wait_until(lambda: agent_busy(port) >= 2, timeout=10,
+                           what="the hung read to hold a connection")
+
+        asked = time.monotonic()
+        answer = post(port, "c=60", timeout=5)
+        self.assertLess(time.monotonic() - asked, 5)
+        self.assertTrue(reader.is_alive(), "the read ended before the status was asked")
+        self.assertEqual(answer["code"], 200, answer)
+        status = answer["data"]
+        self.assertEqual(status["version"], "1.0")
+        self.assertGreaterEqual(status["started"], started_before - 1000)
+        self.assertLessEqual(status["started"], int(time.time() * 1000))
+        self.assertEqual(status["opc"], {"connected": True, "progid": "Talvero.Simulation.1"})
+        self.assertEqual(status["items"], {"added": 6, "failed": 0})
+        self.assertGreaterEqual(status["spool"]["files"], 1)
+        self.assertGreater(status["spool"]["bytes"], 0)
+        self.assertEqual(status["spool"]["oldest"], "1000.txt")
+        self.assertEqual(status["upload"]["host"], receiver.url())
+        self.assertNotIn("pa55", json.dumps(status))
+        self.assertNotIn("token", json.dumps(status))
+        self.assertGreaterEqual(status["http"]["busy"], 2)
+
+        reader.join(60)
+        self.assertEqual(hung["answer"], {"code": 201, "msg": "TimeOut"})
+
+
+def agent_busy(port):
+    try:
+        return post(port, "c=60", timeout=5)["data"]["http"]["busy"]
+    except (OSError, KeyError, ValueError):
+        return 0
 
 
 class OperatorAlarmTest(AgentTestCase):

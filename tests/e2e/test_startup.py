@@ -1,9 +1,13 @@
 """Startup and shutdown of the agent, as an operator sees them."""
+import json
 import os
 import signal
+import socket
 import unittest
 
-from harness import AgentTestCase, IS_WINDOWS
+import harness
+from harness import AgentTestCase, IS_WINDOWS, wait_until
+from forward_receiver import Receiver
 
 
 class StartupTest(AgentTestCase):
@@ -35,6 +39,51 @@ class StartupTest(AgentTestCase):
         self.assertIn("config file isn't exists", agent.error_text())
         self.assertFalse(os.path.exists(folder.path("temp")))
         self.assertNotIn("TALVERO AGENT *", agent.text())
+
+
+class LateServerTest(AgentTestCase):
+    """An agent started before its OPC server can create it (a server service
+    still starting at logon) serves in full once the supervisor connects."""
+
+    def test_uploads_while_degraded_then_listener_and_sampler_once_connected(self):
+        receiver = Receiver().start()
+        self.addCleanup(receiver.stop)
+        port = harness.free_port()
+        failing = harness.DEFAULT_SIMULATION.replace("fail=\n", "fail=create\n")
+        self.assertNotEqual(failing, harness.DEFAULT_SIMULATION)
+        folder = self.make_folder(config={"ITEMS": {"cf": "1"}, "HTTP": {"port": str(port)},
+                                          "APIS": {"api_host": receiver.url()}},
+                                  simulation=failing)
+        # A sample left by the previous run.
+        os.makedirs(folder.path("temp"), exist_ok=True)
+        folder.write("temp/1000.txt", '{"i":"Level","v":"left over","t":1}')
+        agent = folder.start()
+        agent.wait_for("\nConnect to opc server failed.", timeout=60)
+
+        # Degraded: the leftover is sent, the port stays closed.
+        wait_until(lambda: any(b"left over" in body for body in receiver.bodies()), timeout=60,
+                   what="the leftover spool file to be uploaded")
+        self.assertFalse(os.path.exists(folder.path("temp", "1000.txt")))
+        self.assertNotIn("The http server started", agent.text())
+
+        # The server recovers: the supervisor connects, and the agent serves.
+        folder.write("simulation.ini", harness.DEFAULT_SIMULATION)
+        agent.wait_for("Items update completed!", timeout=90)
+        agent.wait_for("The http server started on port %d successfully!" % port, timeout=30)
+        with socket.create_connection(("127.0.0.1", port), timeout=20) as conn:
+            conn.sendall(b"POST /?c=30&group=Channel1&item=Device1&tags=Name HTTP/1.0\r\n\r\n")
+            answer = b""
+            while True:
+                chunk = conn.recv(65536)
+                if not chunk:
+                    break
+                answer += chunk
+        body = json.loads(answer.partition(b"\r\n\r\n")[2].decode("utf-8"))
+        self.assertEqual(body["data"][0]["v"], "pump one")
+        wait_until(lambda: any(b'"i":"Count"' in body for body in receiver.bodies()),
+                   timeout=60, what="a sample of the connected agent to be uploaded")
+        text = agent.text()
+        self.assertEqual(text.count("The http server started on port"), 1)
 
 
 if __name__ == "__main__":
