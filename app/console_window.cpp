@@ -1,7 +1,7 @@
 #include "app/console_window.h"
 
 #include "common/console_output.h"
-#include "common/process_paths.h"
+#include "app/process_paths.h"
 #include "common/text_helpers.h"
 #include "platform/agent_window.h"
 #include "platform/file_system.h"

@@ -1,4 +1,4 @@
-#include "common/process_paths.h"
+#include "app/process_paths.h"
 
 #include "platform/file_system.h"
 
