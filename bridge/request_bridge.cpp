@@ -59,34 +59,44 @@ std::string RequestBridge::SubmitAndWait(BridgeRequest request) {
 
 void RequestBridge::OpcWorkerTick() {
   if (busy_.exchange(true)) return;
-  QueuedRequest taken;
-  bool any = false;
-  {
-    std::unique_lock<std::mutex> guard(lock_);
-    if (requestQueue_.empty() && idleWaitMs_ > 0) {
-      requestQueued_.wait_for(guard, std::chrono::milliseconds(idleWaitMs_),
-                              [this] { return !requestQueue_.empty(); });
+  // Every request queued is run, one after another in arrival order, and so
+  // is every one that arrives while the tick waits, until the queue has been
+  // empty for the idle wait: a waiter is served at once instead of at the
+  // next tick. lock_ is let go while an operation runs, and each operation
+  // takes the session lock for itself, so the sampler and the supervisor get
+  // their turn between two requests. Under a steady stream the tick still
+  // ends once the idle wait has passed, so a stop is seen between ticks.
+  const auto tickEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleWaitMs_);
+  std::unique_lock<std::mutex> guard(lock_);
+  // The requests queued when the tick began are served whatever the time.
+  std::size_t owed = requestQueue_.size();
+  for (;;) {
+    if (requestQueue_.empty() &&
+        (idleWaitMs_ <= 0 ||
+         !requestQueued_.wait_until(guard, tickEnd, [this] { return !requestQueue_.empty(); }))) {
+      break;
     }
-    if (!requestQueue_.empty()) {
-      taken = std::move(requestQueue_.front());
-      requestQueue_.pop_front();
-      any = true;
+    QueuedRequest taken = std::move(requestQueue_.front());
+    requestQueue_.pop_front();
+    guard.unlock();
+    std::string answer = Run(taken.request);
+    guard.lock();
+    auto waiter = waitingIds_.find(taken.id);
+    if (!answer.empty() && waiter != waitingIds_.end()) {
+      answerTable_[taken.id] = std::move(answer);
+      if (waiter->second) waiter->second->notify_one();
     }
+    if (owed > 0) --owed;
+    if (owed == 0 && std::chrono::steady_clock::now() >= tickEnd) break;
   }
-  if (any && taken.request.kind != nullptr) {
-    const BridgeOperation& operation = operations_.*(taken.request.kind->operation);
-    if (operation) {
-      std::string answer =
-          operation(taken.request.group, taken.request.item, taken.request.argument);
-      std::lock_guard<std::mutex> guard(lock_);
-      auto waiter = waitingIds_.find(taken.id);
-      if (!answer.empty() && waiter != waitingIds_.end()) {
-        answerTable_[taken.id] = std::move(answer);
-        if (waiter->second) waiter->second->notify_one();
-      }
-    }
-  }
+  guard.unlock();
   busy_.store(false);
+}
+
+std::string RequestBridge::Run(const BridgeRequest& request) const {
+  if (request.kind == nullptr) return std::string();
+  const BridgeOperation& operation = operations_.*(request.kind->operation);
+  return operation ? operation(request.group, request.item, request.argument) : std::string();
 }
 
 bool RequestBridge::AwaitQueued(std::size_t count, int64_t timeoutMs) {

@@ -14,9 +14,9 @@
 #include "bridge/request_kinds.h"
 
 constexpr int64_t kBridgeTimeoutMs = 10000;
-// How long a tick that finds the queue empty waits for a request before it
-// returns. The worker then wakes a few dozen times a second while idle, not
-// a thousand, and a request that arrives meanwhile is taken at once.
+// How long a tick waits for a request on an empty queue before it returns.
+// The worker then wakes a few dozen times a second while idle, not a
+// thousand, and a request that arrives meanwhile is taken at once.
 constexpr int64_t kWorkerIdleWaitMs = 50;
 
 class RequestBridge {
@@ -31,10 +31,12 @@ class RequestBridge {
   // passed. Returns the answer or "TimeOut". Any thread.
   std::string SubmitAndWait(BridgeRequest request);
 
-  // Takes the oldest request off the queue and runs its kind's operation on
-  // the calling thread. With the queue empty it waits up to the idle wait for a
-  // request to arrive (without holding any lock), and returns without work
-  // when none does. Called by the one OPC worker.
+  // Runs the queued requests on the calling thread, oldest first, each with
+  // its kind's operation, then those that arrive while it waits: it returns
+  // once the queue has stayed empty until the idle wait has passed since the
+  // tick began (at once for an idle wait of 0), or after a request that ends
+  // past that. Waits without spinning and without holding any lock. Called
+  // by the one OPC worker.
   void OpcWorkerTick();
 
   // A request id: NowMilliseconds followed by a number from 1000 to 10998,
@@ -50,6 +52,9 @@ class RequestBridge {
   std::size_t WaitingCount();
 
  private:
+  // The answer of request's operation; empty when there is none to run.
+  std::string Run(const BridgeRequest& request) const;
+
   const BridgeOperations operations_;
   const int64_t timeoutMs_;
   const int64_t idleWaitMs_;

@@ -126,31 +126,54 @@ TEST(RequestBridge, EmptyAnswerMeansTimeOut) {
   EXPECT_EQ(fake.calls.size(), 1u);
 }
 
-TEST(RequestBridge, RequestsRunInArrivalOrderOnePerTick) {
+TEST(RequestBridge, OneTickRunsEveryQueuedRequestInArrivalOrder) {
   FakeOperations fake;
-  RequestBridge bridge(fake.Table(), 5000);
+  RequestBridge bridge(fake.Table(), 5000, 0);
   std::vector<std::thread> waiters;
   for (int n = 0; n < 3; ++n) {
     waiters.emplace_back(
         [&bridge, n] { bridge.SubmitAndWait(Request(&kReadKind, std::to_string(n))); });
     EXPECT_TRUE(bridge.AwaitQueued(static_cast<std::size_t>(n + 1), 10000));
   }
-  for (int n = 0; n < 3; ++n) {
-    bridge.OpcWorkerTick();
-    EXPECT_EQ(fake.calls.size(), static_cast<std::size_t>(n + 1));
-  }
+  bridge.OpcWorkerTick();
+  EXPECT_EQ(bridge.QueuedCount(), 0u);
   for (auto& waiter : waiters) waiter.join();
   EXPECT_EQ(fake.calls, (std::vector<std::string>{"read(G,I,0)", "read(G,I,1)", "read(G,I,2)"}));
 }
 
-TEST(RequestBridge, IdleTickRunsARequestThatArrivesWhileItWaits) {
+TEST(RequestBridge, OperationsRunWithoutTheBridgeLockHeld) {
+  // Each operation submits nothing but looks at the queue, which needs the
+  // bridge's lock: a tick that held it while running would never return.
+  RequestBridge* self = nullptr;
+  std::vector<std::size_t> queuedSeen;
+  BridgeOperation look = [&](const std::string&, const std::string&, const std::string&) {
+    queuedSeen.push_back(self->QueuedCount());
+    return std::string("[]");
+  };
+  RequestBridge bridge(BridgeOperations{look, look, look}, 5000, 0);
+  self = &bridge;
+  std::vector<std::thread> waiters;
+  for (int n = 0; n < 2; ++n) {
+    waiters.emplace_back([&bridge] { bridge.SubmitAndWait(Request(&kReadKind)); });
+    EXPECT_TRUE(bridge.AwaitQueued(static_cast<std::size_t>(n + 1), 10000));
+  }
+  bridge.OpcWorkerTick();
+  for (auto& waiter : waiters) waiter.join();
+  // The second request was still queued while the first ran.
+  EXPECT_EQ(queuedSeen, (std::vector<std::size_t>{1, 0}));
+}
+
+TEST(RequestBridge, OneTickServesRequestsThatArriveWhileItWaits) {
   FakeOperations fake;
-  RequestBridge bridge(fake.Table(), 10000, 60000);
-  // One tick started on an empty queue, and no other: it must run the request.
+  // A request this tick does not serve times out long before the tick ends.
+  RequestBridge bridge(fake.Table(), 500, 2000);
+  // One tick started on an empty queue, and no other: it must run both
+  // requests, the second arriving after the first was answered.
   std::thread tick([&bridge] { bridge.OpcWorkerTick(); });
-  EXPECT_EQ(bridge.SubmitAndWait(Request(&kReadKind, "late")), "[]");
+  EXPECT_EQ(bridge.SubmitAndWait(Request(&kReadKind, "first")), "[]");
+  EXPECT_EQ(bridge.SubmitAndWait(Request(&kReadKind, "second")), "[]");
   tick.join();
-  EXPECT_EQ(fake.calls, (std::vector<std::string>{"read(G,I,late)"}));
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"read(G,I,first)", "read(G,I,second)"}));
   EXPECT_EQ(bridge.QueuedCount(), 0u);
 }
 
