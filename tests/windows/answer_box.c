@@ -13,6 +13,9 @@
  *       waits for a top-level window of that class (hidden ones included).
  *   answer_box command <class> <id>
  *       posts WM_COMMAND id to that window.
+ *   answer_box close <class>
+ *       posts WM_CLOSE to that window, as a shutdown or a task manager's
+ *       "end task" does.
  *   answer_box tray <class> <icon-id>
  *       exits 0 when the window has that notification icon in the tray (the
  *       shell accepts a modification only of an icon it holds).
@@ -129,6 +132,11 @@ int main(int argc, char** argv) {
     HWND window = FindWindowA(argv[2], NULL);
     if (window == NULL) return 1;
     return PostMessageA(window, WM_COMMAND, MAKEWPARAM(atoi(argv[3]), 0), 0) ? 0 : 1;
+  }
+  if (strcmp(mode, "close") == 0) {
+    HWND window = FindWindowA(argv[2], NULL);
+    if (window == NULL) return 1;
+    return PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
   }
   if (strcmp(mode, "tray") == 0 && argc >= 4) {
     HWND window = FindWindowA(argv[2], NULL);
