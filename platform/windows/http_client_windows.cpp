@@ -78,6 +78,34 @@ std::u16string ResolveLocation(const std::u16string& base, const std::u16string&
   return combined;
 }
 
+// "Authorization: Basic ..." from the user and password of url (decoded from
+// their %XX escapes), sent with the first request as libcurl sends it.
+std::u16string BasicAuthorization(const std::u16string& url) {
+  wchar_t user[256] = {};
+  wchar_t password[256] = {};
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszUserName = user;
+  parts.dwUserNameLength = ARRAYSIZE(user);
+  parts.lpszPassword = password;
+  parts.dwPasswordLength = ARRAYSIZE(password);
+  if (!InternetCrackUrlW(Wide(url), 0, ICU_DECODE, &parts)) return std::u16string();
+  const std::string pair = Utf16ToUtf8(reinterpret_cast<const char16_t*>(user)) + ":" +
+                           Utf16ToUtf8(reinterpret_cast<const char16_t*>(password));
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::u16string encoded;
+  for (std::size_t i = 0; i < pair.size(); i += 3) {
+    uint32_t group = static_cast<unsigned char>(pair[i]) << 16;
+    if (i + 1 < pair.size()) group |= static_cast<unsigned char>(pair[i + 1]) << 8;
+    if (i + 2 < pair.size()) group |= static_cast<unsigned char>(pair[i + 2]);
+    encoded += kDigits[(group >> 18) & 63];
+    encoded += kDigits[(group >> 12) & 63];
+    encoded += i + 1 < pair.size() ? kDigits[(group >> 6) & 63] : '=';
+    encoded += i + 2 < pair.size() ? kDigits[group & 63] : '=';
+  }
+  return u"Authorization: Basic " + encoded + u"\r\n";
+}
+
 // What one request to one URL gave.
 struct Attempt {
   bool connected = false;
@@ -92,12 +120,18 @@ Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16
                     const HttpRequestLimits& limits) {
   Attempt attempt;
   wchar_t host[256] = {};
+  wchar_t user[256] = {};
+  wchar_t password[256] = {};
   wchar_t path[4096] = {};
   wchar_t extra[4096] = {};
   URL_COMPONENTSW parts = {};
   parts.dwStructSize = sizeof parts;
   parts.lpszHostName = host;
   parts.dwHostNameLength = ARRAYSIZE(host);
+  parts.lpszUserName = user;
+  parts.dwUserNameLength = ARRAYSIZE(user);
+  parts.lpszPassword = password;
+  parts.dwPasswordLength = ARRAYSIZE(password);
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = ARRAYSIZE(path);
   parts.lpszExtraInfo = extra;
@@ -124,8 +158,10 @@ Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16
   InternetSetOptionW(request.get(), INTERNET_OPTION_SEND_TIMEOUT, &totalMs, sizeof totalMs);
   InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &totalMs, sizeof totalMs);
   InternetSetStatusCallbackW(request.get(), NoteStatus);
+  std::u16string allHeaders = headers;
+  if (user[0] != 0) allHeaders += BasicAuthorization(url);
   const BOOL sent =
-      HttpSendRequestW(request.get(), Wide(headers), static_cast<DWORD>(headers.size()),
+      HttpSendRequestW(request.get(), Wide(allHeaders), static_cast<DWORD>(allHeaders.size()),
                        body.empty() ? nullptr : &body[0], static_cast<DWORD>(body.size()));
   attempt.connected = progress.connected;
   if (!sent) return attempt;
