@@ -16,19 +16,29 @@ std::shared_ptr<opc::OpcObject> ServerUnknown(const OpcSession& session) {
 
 }  // namespace
 
-void BrowseLeafItems(OpcSession& session, const std::string& group, const std::string& item,
+bool BrowseBranchLeaves(opc::OpcBrowseServerAddressSpace& browse, const std::string& group,
+                        const std::string& item, std::vector<std::u16string>* names) {
+  names->clear();
+  if (opc::Failed(browse.ChangeBrowsePosition(opc::kBrowseTo, Wide(group + "." + item)))) {
+    return false;
+  }
+  return opc::Succeeded(browse.BrowseOPCItemIDs(opc::kBrowseLeaf, u"", opc::VT_EMPTY, 0, names));
+}
+
+bool BrowseLeafItems(OpcSession& session, const std::string& group, const std::string& item,
                      TextList* list) {
-  list->clear();
-  session.typeByItemId.clear();
   std::shared_ptr<opc::OpcBrowseServerAddressSpace> browse;
   std::shared_ptr<opc::OpcItemProperties> properties;
   std::shared_ptr<opc::OpcObject> object = ServerUnknown(session);
   if (object) object->QueryBrowse(&browse);
-  if (!browse) return;
-  browse->ChangeBrowsePosition(opc::kBrowseTo, Wide(group + "." + item));
+  if (!browse) return false;
   std::vector<std::u16string> names;
-  browse->BrowseOPCItemIDs(opc::kBrowseLeaf, u"", opc::VT_EMPTY, 0, &names);
-  object->QueryProperties(&properties);
+  bool browsed = BrowseBranchLeaves(*browse, group, item, &names);
+  if (browsed) {
+    list->clear();
+    session.typeByItemId.clear();
+    object->QueryProperties(&properties);
+  }
   for (const std::u16string& name : names) {
     list->push_back(Narrow(name));
     std::u16string itemId;
@@ -48,12 +58,20 @@ void BrowseLeafItems(OpcSession& session, const std::string& group, const std::s
     session.typeByItemId[Narrow(itemId)] = static_cast<int32_t>(values[0].integer);
   }
   browse->ChangeBrowsePosition(opc::kBrowseTo, u"");
+  return browsed;
 }
 
 void RefreshTagsFile(OpcSession& session) {
   const OpcSettings& settings = session.settings;
   if (!settings.autoitems || session.connected != 1) return;
-  BrowseLeafItems(session, settings.group, settings.item, &session.browsedItems);
+  if (!BrowseLeafItems(session, settings.group, settings.item, &session.browsedItems)) {
+    // An empty list here is no news about the server's items: keep both
+    // files, and let the supervisor find out whether the server is still
+    // there.
+    session.connected = 0;
+    PrintErrorLine(session.env, "\nBrowse error", true);
+    return;
+  }
   const std::string storePath = DataFile(session, "items.db");
   session.env->DeleteFileAt(storePath);  // usually fails only because there is none yet
   std::string all;
@@ -66,15 +84,18 @@ void RefreshTagsFile(OpcSession& session) {
   }
   platform::Status stored = session.env->WriteNewFileDurably(storePath, kept);
   if (!stored.ok()) {
+    // Nothing sound to copy: the next refresh writes and copies again.
     PrintErrorLine(session.env, "\nItem store write failed: " + stored.cause(), true);
+    return;
   }
   std::string digest = Md5Hex(&session.itemsDigest, all);
   // Without a digest the change cannot be judged: copy, and remember nothing.
   if (digest.empty() || digest != session.lastItemsDigest) {
-    session.lastItemsDigest = digest;
     platform::Status copied =
         session.env->CopyFileReplacing(storePath, DataFile(session, "tags.txt"));
-    if (!copied.ok()) {
+    if (copied.ok()) {
+      session.lastItemsDigest = digest;
+    } else {
       PrintErrorLine(session.env, "\nTags file copy failed: " + copied.cause(), true);
     }
   }

@@ -82,23 +82,58 @@ TEST_F(OpcSessionTest, RefreshWritesTheStoreAndCopiesOnlyWhenTheBrowseChanged) {
   EXPECT_EQ(Read("tags.txt"), "kept\n");
 }
 
-TEST_F(OpcSessionTest, TagsFileFailuresAreReportedWithTheirCause) {
+TEST_F(OpcSessionTest, TagsFileFailuresAreReportedWithTheirCauseAndTriedAgain) {
   Connect({"Small"});
+  session_.settings.itemstartsList = {"AI"};
   Write("tags.txt", "kept\n");
+  // A store that cannot be written is not copied.
   env_.writeFailure = "No space left on device";
+  RefreshTagsFile(session_);
+  EXPECT_EQ(env_.TakeConsole(), "\nItem store write failed: No space left on device");
+  EXPECT_EQ(Read("tags.txt"), "kept\n");
+  // A copy that fails is reported, and the next refresh copies the same
+  // leaves again.
+  env_.writeFailure.clear();
   env_.copyFailure = "Permission denied";
   RefreshTagsFile(session_);
-  std::string out = env_.TakeConsole();
-  EXPECT_NE(out.find("\nItem store write failed: No space left on device"), std::string::npos)
-      << out;
-  EXPECT_NE(out.find("\nTags file copy failed: Permission denied"), std::string::npos) << out;
+  EXPECT_EQ(env_.TakeConsole(), "\nTags file copy failed: Permission denied");
   EXPECT_EQ(Read("tags.txt"), "kept\n");
+  env_.copyFailure.clear();
+  RefreshTagsFile(session_);
+  EXPECT_EQ(env_.TakeConsole(), "");
+  EXPECT_EQ(Read("tags.txt"), "AI1\nAI2\n");
   env_.readFailure = "Input/output error";
   EXPECT_FALSE(ReloadTags(session_));
-  out = env_.TakeConsole();
-  EXPECT_NE(out.find("\nTags file read failed: Input/output error"), std::string::npos) << out;
+  EXPECT_EQ(env_.TakeConsole(), "\nTags file read failed: Input/output error");
   ASSERT_EQ(session_.items.size(), 1u);
   EXPECT_EQ(session_.items[0].tagName, "Small");
+}
+
+TEST_F(OpcSessionTest, AFailedBrowseRewritesNothingAndCountsAsALostConnection) {
+  Connect({"Small"});
+  session_.settings.itemstartsList = {"AI"};
+  RefreshTagsFile(session_);
+  ASSERT_EQ(Read("tags.txt"), "AI1\nAI2\n");
+  ASSERT_EQ(session_.typeByItemId["G.I.AI1"], opc::VT_R8);
+  // The same server, now without browsing: as good as gone for the refresh.
+  Write("simulation.ini", SimulationWithFault("nobrowse"));
+  ASSERT_EQ(Connect(), ConnectResult::kConnected);
+  env_.TakeConsole();
+  RefreshTagsFile(session_);
+  EXPECT_EQ(env_.TakeConsole(), "\nBrowse error");
+  EXPECT_EQ(session_.connected, 0);
+  EXPECT_EQ(Read("items.db"), "AI1\nAI2\n");
+  EXPECT_EQ(Read("tags.txt"), "AI1\nAI2\n");
+  EXPECT_EQ(session_.browsedItems.size(), 10u);
+  EXPECT_EQ(session_.typeByItemId["G.I.AI1"], opc::VT_R8);
+  // A branch the server does not know fails the browse the same way.
+  Write("simulation.ini", kSessionSimulation);
+  ASSERT_EQ(Connect(), ConnectResult::kConnected);
+  TextList leaves = {"kept"};
+  EXPECT_FALSE(BrowseLeafItems(session_, "G", "Nothing", &leaves));
+  EXPECT_EQ(leaves, TextList{"kept"});
+  EXPECT_TRUE(BrowseLeafItems(session_, "G", "J", &leaves));
+  EXPECT_EQ(leaves, TextList{"Other"});
 }
 
 TEST_F(OpcSessionTest, ReloadTagsReadsTheFileOrReportsItMissing) {

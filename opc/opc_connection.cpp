@@ -53,6 +53,16 @@ std::string ComErrorText(const OpcSession& session, int32_t code) {
   return FormatText("Unknown error 0x%0lX", static_cast<unsigned long>(bits));
 }
 
+std::string ServerErrorText(const OpcSession& session, int32_t code) {
+  std::u16string text;
+  if (session.opcServer && opc::Succeeded(session.opcServer->GetErrorString(code, &text))) {
+    std::string narrow = Narrow(text);
+    while (!narrow.empty() && (narrow.back() == '\n' || narrow.back() == '\r')) narrow.pop_back();
+    if (!narrow.empty()) return narrow;
+  }
+  return ComErrorText(session, code);
+}
+
 DiscoverResult DiscoverServer(OpcSession& session, const ServerTarget& target,
                               const std::string& progid, opc::ClassId* classId) {
   std::shared_ptr<opc::OpcServerList> serverList;

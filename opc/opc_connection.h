@@ -55,3 +55,7 @@ GroupResult CreateGroup(OpcSession& session, const std::string& group);
 
 // The message text of a COM result code, as the session's connector gives it.
 std::string ComErrorText(const OpcSession& session, int32_t code);
+
+// The text of a result code the server gave: the server's own text when it
+// has one, otherwise ComErrorText.
+std::string ServerErrorText(const OpcSession& session, int32_t code);

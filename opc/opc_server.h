@@ -27,6 +27,7 @@ constexpr Result kOk = 0;                       // S_OK
 constexpr Result kFalse = 1;                    // S_FALSE
 constexpr Result kFail = static_cast<Result>(0x80004005);           // E_FAIL
 constexpr Result kNoInterface = static_cast<Result>(0x80004002);    // E_NOINTERFACE
+constexpr Result kNotImplemented = static_cast<Result>(0x80004001); // E_NOTIMPL
 constexpr Result kInvalidArg = static_cast<Result>(0x80070057);     // E_INVALIDARG
 constexpr Result kPointer = static_cast<Result>(0x80004003);        // E_POINTER
 constexpr Result kAccessDenied = static_cast<Result>(0x80070005);   // E_ACCESSDENIED
@@ -153,6 +154,14 @@ class OpcServer {
   virtual Result AddGroup(const std::u16string& name, bool active, uint32_t requestedUpdateRate,
                           uint32_t clientGroupHandle, int32_t timeBias, float percentDeadband,
                           uint32_t localeId, std::shared_ptr<OpcObject>* group) = 0;
+  // The server's own text for a result code it gave (IOPCServer::GetErrorString,
+  // default locale). An adapter that does not carry the call answers
+  // E_NOTIMPL, and the client falls back to the system's text.
+  virtual Result GetErrorString(Result code, std::u16string* text) {
+    (void)code;
+    text->clear();
+    return kNotImplemented;
+  }
 };
 
 class OpcObject {

@@ -93,7 +93,9 @@ inline const char* const kSessionSimulation =
     "G.I.DO1=VT_R8,static,2\n"
     "G.I.AI2=VT_R8,static,3\n"
     "G.I.Quote\"d=VT_BSTR,static,say \"hi\"\n"
-    "G.J.Other=VT_I4,static,9\n";
+    "G.J.Other=VT_I4,static,9\n"
+    "G.I.Fixed=VT_I4,static-ro,5\n"
+    "Loose=VT_I4,static,1\n";
 
 // kSessionSimulation with the fault switch set to fault.
 inline std::string SimulationWithFault(const std::string& fault) {

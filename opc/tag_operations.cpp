@@ -1,6 +1,8 @@
 #include "opc/tag_operations.h"
 
 #include "common/console_output.h"
+#include "opc/item_set.h"
+#include "opc/opc_connection.h"
 #include "opc/value_text.h"
 #include "platform/codepage.h"
 
@@ -106,9 +108,13 @@ std::string ListLeafItems(OpcSession& session, const std::string& group, const s
   std::shared_ptr<opc::OpcObject> object = session.opcServer ? session.serverUnknown : nullptr;
   if (object) object->QueryBrowse(&browse);
   if (!browse) return "[]";
-  browse->ChangeBrowsePosition(opc::kBrowseTo, platform::AnsiToUtf16(group + "." + item));
   std::vector<std::u16string> names;
-  browse->BrowseOPCItemIDs(opc::kBrowseLeaf, u"", opc::VT_EMPTY, 0, &names);
+  if (!BrowseBranchLeaves(*browse, group, item, &names)) {
+    // A branch the server cannot reach lists nothing, not the leaves of
+    // wherever the position happens to stand.
+    browse->ChangeBrowsePosition(opc::kBrowseTo, u"");
+    return "[]";
+  }
   TextList prefixes;
   if (!filters.empty()) SplitText(filters, ",", &prefixes);
   bool first = true;
@@ -128,6 +134,7 @@ std::string WriteTags(OpcSession& session, const std::string& group, const std::
   TextList entries;
   SplitText(tagkvs, ",", &entries);
   if (entries.empty()) return "No tags";
+  std::vector<std::string> names;
   std::vector<uint32_t> handles;
   std::vector<opc::Variant> values;
   for (const std::string& entry : entries) {
@@ -135,11 +142,24 @@ std::string WriteTags(OpcSession& session, const std::string& group, const std::
     std::string name = colon == std::string::npos ? "" : entry.substr(0, colon);
     std::string text = colon == std::string::npos ? entry : entry.substr(colon + 1);
     std::string id = ItemId(group, item, name);
+    names.push_back(name);
     handles.push_back(HandleOf(session, id));
     values.push_back(TextToVariant(TypeOf(session, id), text));
   }
   if (!session.syncIO) return "error";
   std::vector<opc::Result> errors;
-  if (opc::Failed(session.syncIO->Write(handles, values, &errors))) return "error";
-  return "ok";
+  opc::Result result = session.syncIO->Write(handles, values, &errors);
+  if (opc::Failed(result)) return "error";
+  // The server writes what it can and refuses the rest entry by entry
+  // (S_FALSE): the answer is "ok" only when every entry was written.
+  bool allWritten = true;
+  for (size_t i = 0; i < names.size(); ++i) {
+    bool written = i < errors.size() ? opc::Succeeded(errors[i]) : result == opc::kOk;
+    if (written) continue;
+    allWritten = false;
+    opc::Result cause = i < errors.size() ? errors[i] : result;
+    PrintErrorLine(session.env,
+                   "\nWrite refused: " + names[i] + ": " + ServerErrorText(session, cause), true);
+  }
+  return allWritten ? "ok" : "error";
 }

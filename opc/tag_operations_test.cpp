@@ -12,7 +12,14 @@ TEST_F(OpcSessionTest, ReadTagsKeepsRequestOrderAndEmptyNames) {
   EXPECT_EQ(answer.rfind("[{\"i\":\"Small\",\"v\":\"1\",\"t\":", 0), 0u) << answer;
   EXPECT_NE(answer.find("},{\"i\":\"\",\"v\":\"\",\"t\":"), std::string::npos) << answer;
   EXPECT_NE(answer.find("{\"i\":\"Text\",\"v\":\"start\""), std::string::npos) << answer;
-  EXPECT_EQ(ReadTags(session_, "G", "I", "Small,Text,").find("},{"), answer.find("},{"));
+  // A trailing comma adds no record.
+  std::string trailing = ReadTags(session_, "G", "I", "Small,Text,");
+  size_t records = 0;
+  for (size_t at = trailing.find("{\"i\":"); at != std::string::npos;
+       at = trailing.find("{\"i\":", at + 1)) {
+    ++records;
+  }
+  EXPECT_EQ(records, 2u) << trailing;
   // A made-up name reads with handle 0 and is not remembered.
   size_t before = session_.handleByItemId.size();
   EXPECT_NE(ReadTags(session_, "G", "I", "NeverAdded").find("\"v\":\"\""), std::string::npos);
@@ -34,6 +41,7 @@ TEST_F(OpcSessionTest, ReadsWithoutSyncIOOrWithAFailingServer) {
   env_.TakeConsole();
   EXPECT_EQ(ReadChangedItems(session_, 1, {"Small"}), "");
   EXPECT_EQ(session_.connected, 0);
+  EXPECT_EQ(env_.TakeConsole(), "\nRead error");
 }
 
 TEST_F(OpcSessionTest, ChangedReadsReportOnlyChangesAndShareLastValueWithReadAll) {
@@ -68,11 +76,41 @@ TEST_F(OpcSessionTest, WriteTagsSplitsAtTheLastColonAndUsesBrowsedTypes) {
   answer = ReadTags(session_, "G", "I", "Small,Text");
   EXPECT_NE(answer.find("{\"i\":\"Small\",\"v\":\"0\""), std::string::npos) << answer;
   EXPECT_NE(answer.find("{\"i\":\"Text\",\"v\":\"\""), std::string::npos) << answer;
-  // An unknown id goes out with handle 0; the call still succeeds.
+  // An unknown id goes out with handle 0: the server refuses that entry and
+  // writes the other.
   size_t types = session_.typeByItemId.size();
-  EXPECT_EQ(WriteTags(session_, "G", "I", "Unknown:1,Small:7"), "ok");
+  env_.TakeConsole();
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Unknown:1,Small:7"), "error");
+  EXPECT_EQ(env_.TakeConsole(), "\nWrite refused: Unknown: The value of the handle is invalid.");
+  EXPECT_NE(ReadTags(session_, "G", "I", "Small").find("\"v\":\"7\""), std::string::npos);
   EXPECT_EQ(session_.typeByItemId.size(), types);
   EXPECT_EQ(session_.handleByItemId.count("G.I.Unknown"), 0u);
+}
+
+TEST_F(OpcSessionTest, ARefusedEntryAnswersErrorNamesTheTagAndTheOthersAreWritten) {
+  Connect({"Small", "Fixed", "Text"});
+  TextList leaves;
+  ASSERT_TRUE(BrowseLeafItems(session_, "G", "I", &leaves));
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Small:3,Fixed:9,Text:new"), "error");
+  EXPECT_EQ(env_.TakeConsole(),
+            "\nWrite refused: Fixed: The item's access rights do not allow the operation.");
+  std::string answer = ReadTags(session_, "G", "I", "Small,Fixed,Text");
+  EXPECT_NE(answer.find("{\"i\":\"Small\",\"v\":\"3\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"Fixed\",\"v\":\"5\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"Text\",\"v\":\"new\""), std::string::npos) << answer;
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Small:4,Text:newer"), "ok");
+  EXPECT_EQ(env_.TakeConsole(), "");
+}
+
+TEST_F(OpcSessionTest, BoolTrueGoesOutAsVariantTrueAndReadsBackAsSent) {
+  Connect({"Flag"});
+  TextList leaves;
+  ASSERT_TRUE(BrowseLeafItems(session_, "G", "I", &leaves));
+  // The simulation keeps a VT_BOOL as the client sent it, as COM does.
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Flag:true"), "ok");
+  EXPECT_NE(ReadTags(session_, "G", "I", "Flag").find("\"v\":\"-1\""), std::string::npos);
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Flag:no"), "ok");
+  EXPECT_NE(ReadTags(session_, "G", "I", "Flag").find("\"v\":\"0\""), std::string::npos);
 }
 
 TEST_F(OpcSessionTest, WriteWithoutSyncIOOrFailingServerAnswersError) {
@@ -87,7 +125,10 @@ TEST_F(OpcSessionTest, ListLeafItemsFiltersAndEscapes) {
   Connect({"Small"});
   EXPECT_EQ(ListLeafItems(session_, "G", "I", "AI,DO"), "[\"AI1\",\"DO1\",\"AI2\"]");
   EXPECT_EQ(ListLeafItems(session_, "G", "J", ""), "[\"Other\"]");
+  // A branch the server does not know lists nothing (not the root's leaf),
+  // and the position goes back to the root.
   EXPECT_EQ(ListLeafItems(session_, "G", "Nothing", ""), "[]");
+  EXPECT_EQ(ListLeafItems(session_, "G", "J", ""), "[\"Other\"]");
   std::string all = ListLeafItems(session_, "G", "I", "");
   EXPECT_NE(all.find("\"Quote\\\"d\""), std::string::npos) << all;
   Write("simulation.ini", SimulationWithFault("nobrowse"));

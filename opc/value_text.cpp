@@ -76,7 +76,7 @@ std::string ValueRecord(const std::string& name, const std::string& value, int32
 std::string VariantToText(const opc::Variant& value) {
   switch (value.vt) {
     case opc::VT_I2:
-    case opc::VT_BOOL:
+    case opc::VT_BOOL:  // the 16 bits as the server sent them: -1 for VARIANT_TRUE
       return std::to_string(static_cast<int16_t>(value.integer));
     case opc::VT_I4:
       return std::to_string(static_cast<int32_t>(value.integer));
@@ -120,8 +120,10 @@ opc::Variant TextToVariant(int32_t type, const std::string& text) {
       value.real = LeadingReal(text);
       break;
     case opc::VT_BOOL: {
+      // True goes out as VARIANT_TRUE (-1), COM's only true value: some
+      // servers compare with it and take 1 for something else.
       std::string lower = AsciiLower(text);
-      value.integer = (lower == "true" || lower == "1") ? 1 : 0;
+      value.integer = (lower == "true" || lower == "1") ? -1 : 0;
       break;
     }
     case opc::VT_I1:

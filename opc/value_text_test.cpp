@@ -49,6 +49,7 @@ TEST(VariantToText, RendersEachTypeAsTheAgentReportsIt) {
       {Text(u"pump \u00e9"), platform::Utf16ToAnsi(u"pump \u00e9")},
       {Integer(opc::VT_BOOL, -1), "-1"},
       {Integer(opc::VT_BOOL, 0), "0"},
+      {Integer(opc::VT_BOOL, 1), "1"},  // as the server sent it
       {Integer(opc::VT_UI1, 200), "200"},
       {Integer(opc::VT_UI2, 5), ""},
       {Integer(opc::VT_UI4, 5), ""},
@@ -89,9 +90,9 @@ TEST(TextToVariant, ConvertsToTheItemsCanonicalType) {
       {opc::VT_R8, "abc", opc::VT_R8, 0, 0.0, u""},
       {opc::VT_R8, "0x10", opc::VT_R8, 0, 0.0, u""},
       {opc::VT_BSTR, "pump", opc::VT_BSTR, 0, 0, u"pump"},
-      {opc::VT_BOOL, "TRUE", opc::VT_BOOL, 1, 0, u""},
-      {opc::VT_BOOL, "True", opc::VT_BOOL, 1, 0, u""},
-      {opc::VT_BOOL, "1", opc::VT_BOOL, 1, 0, u""},
+      {opc::VT_BOOL, "TRUE", opc::VT_BOOL, -1, 0, u""},  // VARIANT_TRUE
+      {opc::VT_BOOL, "True", opc::VT_BOOL, -1, 0, u""},
+      {opc::VT_BOOL, "1", opc::VT_BOOL, -1, 0, u""},
       {opc::VT_BOOL, "yes", opc::VT_BOOL, 0, 0, u""},
       {opc::VT_UI1, "5", opc::VT_UI1, 53, 0, u""},
       {opc::VT_UI1, "", opc::VT_UI1, 0, 0, u""},

@@ -1,5 +1,6 @@
 // The simulation server's COM-shaped objects: the server list, the server
 // object (with browsing and item properties) and its groups.
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -79,6 +80,23 @@ class CallGate {
   bool looked_ = false;
   int64_t lookedAt_ = 0;
   bool down_ = false;
+};
+
+// The texts the server gives for the OPC codes it answers with.
+struct OpcErrorText {
+  opc::Result code;
+  const char* text;
+};
+const OpcErrorText kOpcErrorTexts[] = {
+    {opc::kInvalidHandle, "The value of the handle is invalid."},
+    {opc::kBadType,
+     "The server cannot convert the data between the specified format and/or requested data "
+     "type and the canonical data type."},
+    {opc::kBadRights, "The item's access rights do not allow the operation."},
+    {opc::kUnknownItemId,
+     "The item ID is not defined in the server address space or no longer exists in the server "
+     "address space."},
+    {opc::kInvalidItemId, "The item ID doesn't conform to the server's syntax."},
 };
 
 // The state of one server object: its items, handles and browse position.
@@ -266,6 +284,17 @@ class SimServer : public opc::OpcObject,
     return opc::kOk;
   }
 
+  opc::Result GetErrorString(opc::Result code, std::u16string* text) override {
+    if (opc::Result refused = state_->gate.Admit()) return refused;
+    for (const OpcErrorText& known : kOpcErrorTexts) {
+      if (known.code == code) {
+        *text = Utf8ToUtf16(known.text);
+        return opc::kOk;
+      }
+    }
+    return opc::kInvalidArg;  // not a code of this server
+  }
+
   opc::Result ChangeBrowsePosition(uint32_t direction, const std::u16string& position) override {
     if (opc::Result refused = state_->gate.Admit()) return refused;
     std::lock_guard<std::mutex> hold(state_->lock);
@@ -449,14 +478,23 @@ class SimServerList : public opc::OpcServerList {
   opc::Result CLSIDFromProgID(const std::u16string& progId, opc::ClassId* classId) override {
     if (opc::Result refused = gate_.Admit()) return refused;
     std::string text = Utf16ToUtf8(progId);
-    // ProgIDs are looked up without regard to case, as the registry does.
-    if (AsciiLower(text) == AsciiLower(config_.progId)) {
-      *classId = kSimServerClassId;
-      return opc::kOk;
+    // A listed ProgID finds its own class; otherwise ProgIDs are looked up
+    // without regard to case, as the registry does. Two listed ProgIDs that
+    // differ only in case thus keep their two classes.
+    std::vector<std::string> listed;
+    for (const auto& other : config_.others) listed.push_back(other.progId);
+    listed.push_back(config_.progId);
+    for (const std::string& candidate : listed) {
+      if (candidate == text) {
+        *classId = ClassIdForProgId(config_, candidate);
+        return opc::kOk;
+      }
     }
-    for (const auto& other : config_.others) {
-      if (AsciiLower(other.progId) == AsciiLower(text)) {
-        *classId = ClassIdForProgId(config_, other.progId);
+    // The simulation server itself first, then the others in their order.
+    std::rotate(listed.begin(), listed.end() - 1, listed.end());
+    for (const std::string& candidate : listed) {
+      if (EqualsIgnoringAsciiCase(candidate, text)) {
+        *classId = ClassIdForProgId(config_, candidate);
         return opc::kOk;
       }
     }

@@ -166,6 +166,12 @@ uint64_t SystemFileTimeNow() {
 }
 
 bool ChangeVariantType(const opc::Variant& from, uint16_t type, opc::Variant* to) {
+  // A value of the type itself is copied as it is, as the COM conversion
+  // does: a VT_BOOL that a client sent as 1 stays 1.
+  if (from.vt == type) {
+    *to = from;
+    return true;
+  }
   opc::Variant result;
   result.vt = type;
   if (type == opc::VT_BSTR) {

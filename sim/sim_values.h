@@ -13,8 +13,9 @@ namespace sim {
 
 constexpr uint64_t kFileTimeSecond = 10000000ULL;  // FILETIME units per second
 
-// Converts a value to a type the way VariantChangeType does (numbers rounded
-// and range-checked, texts parsed, VT_BOOL as -1/0). False when the value
+// Converts a value to a type the way VariantChangeType does (a value of the
+// type itself copied as it is; otherwise numbers rounded and range-checked,
+// texts parsed, VT_BOOL as -1/0). False when the value
 // cannot be represented in the type.
 bool ChangeVariantType(const opc::Variant& from, uint16_t type, opc::Variant* to);
 

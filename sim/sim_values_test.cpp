@@ -29,7 +29,8 @@ TEST(ChangeVariantType, ConvertsLikeTheComConversion) {
       {V(opc::VT_BSTR, 0, 0, u"abc"), opc::VT_I4, false, 0, 0, u""},
       {V(opc::VT_BSTR, 0, 0, u"true"), opc::VT_BOOL, true, -1, 0, u""},
       {V(opc::VT_BSTR, 0, 0, u"0"), opc::VT_BOOL, true, 0, 0, u""},
-      {V(opc::VT_BOOL, 1), opc::VT_BOOL, true, -1, 0, u""},
+      {V(opc::VT_BOOL, 1), opc::VT_BOOL, true, 1, 0, u""},  // the same type: copied as sent
+      {V(opc::VT_I4, 1), opc::VT_BOOL, true, -1, 0, u""},
       {V(opc::VT_I4, 300), opc::VT_UI1, false, 0, 0, u""},
       {V(opc::VT_I4, -1), opc::VT_UI4, false, 0, 0, u""},
       {V(opc::VT_R8, 0, 2.5), opc::VT_I4, true, 2, 0, u""},  // half to even

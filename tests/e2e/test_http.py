@@ -36,11 +36,11 @@ def body_of(answer):
 
 
 class HttpTestCase(harness.AgentTestCase):
-    def serve(self, http=None, simulation=harness.DEFAULT_SIMULATION):
+    def serve(self, http=None, simulation=harness.DEFAULT_SIMULATION, tags=harness.DEFAULT_TAGS):
         port = harness.free_port()
         keys = {"port": str(port)}
         keys.update(http or {})
-        folder, agent = self.start_agent(config={"HTTP": keys}, simulation=simulation)
+        folder, agent = self.start_agent(config={"HTTP": keys}, simulation=simulation, tags=tags)
         agent.wait_for(STARTED, timeout=60)
         return port, agent
 
@@ -135,6 +135,42 @@ class Operations(HttpTestCase):
         self.assertEqual(listed["code"], 200, listed)
         self.assertIn("Level", json.dumps(listed["data"]))
         self.assertNotIn("Setpoint", json.dumps(listed["data"]))
+
+    def test_a_refused_entry_answers_error_and_the_others_are_written(self):
+        port, agent = self.serve_with_items()
+        write = json.loads(body_of(self.post(
+            port, body=b"c=40&group=Channel1&item=Device1&tagkvs=Setpoint:7.5,Serial:9")))
+        self.assertEqual(write, {"code": 201, "msg": "error"})
+        line = agent.wait_for("\nWrite refused: Serial: ")
+        if not harness.IS_WINDOWS:
+            self.assertIn("\nWrite refused: Serial: The item's access rights do not allow the "
+                          "operation.", line)
+        answer = json.loads(body_of(self.post(
+            port, "?c=30&group=Channel1&item=Device1&tags=Setpoint,Serial")))
+        values = {record["i"]: record["v"] for record in answer["data"]}
+        self.assertEqual(values, {"Setpoint": "7.500000", "Serial": "1234"})
+
+    def test_a_branch_the_server_lacks_lists_nothing(self):
+        # A leaf at the root: a listing that ignored the failed move would show it.
+        port, _ = self.serve_with_items(simulation=harness.DEFAULT_SIMULATION + "Loose=VT_I4,static,1\n")
+        missing = json.loads(body_of(self.post(port, "?c=50&group=Channel1&item=Nothing")))
+        self.assertEqual(missing, {"code": 200, "data": []})
+        listed = json.loads(body_of(self.post(port, "?c=50&group=Channel1&item=Device1&filters=Le")))
+        self.assertEqual(listed, {"code": 200, "data": ["Level"]})
+
+    def test_bool_true_goes_out_as_variant_true(self):
+        simulation = harness.DEFAULT_SIMULATION + "Channel1.Device1.Flag=VT_BOOL,static,false\n"
+        port, _ = self.serve_with_items(simulation=simulation, tags=harness.DEFAULT_TAGS + "Flag\n")
+        def flag():
+            answer = json.loads(body_of(self.post(
+                port, "?c=30&group=Channel1&item=Device1&tags=Flag")))
+            return answer["data"][0]["v"]
+        self.assertEqual(flag(), "0")
+        # The server keeps a VT_BOOL as it was sent, as COM does.
+        write = json.loads(body_of(self.post(
+            port, body=b"c=40&group=Channel1&item=Device1&tagkvs=Flag:true")))
+        self.assertEqual(write, {"code": 200, "data": "ok"})
+        self.assertEqual(flag(), "-1")
 
     def test_query_beats_body(self):
         port, _ = self.serve_with_items()

@@ -121,6 +121,24 @@ class ItemSetTest(AgentTestCase):
         await_store_rewrites(folder, 2)
         self.assertEqual(folder.read("tags.txt"), b"Level\n")
 
+    @LINUX_ONLY
+    def test_a_failed_browse_keeps_the_tags_file_and_reconnects(self):
+        # No sampling read in the meantime (cf 30): only the refresh sees the
+        # server go.
+        folder, agent = self.start_agent(
+            config={"ITEMS": {"autoitems": "1", "itemscf": "1", "cf": "30"}})
+        agent.wait_for("Items update completed!")
+        tags = folder.read("tags.txt")
+        self.assertEqual(tags, b"Level\nCount\nSetpoint\nName\nRunning\nSerial\n")
+        folder.write("simulation.down", "")
+        agent.wait_for("\nBrowse error")
+        agent.wait_for("\nConnect to opc server failed, retrying...")
+        self.assertEqual(folder.read("tags.txt"), tags)
+        self.assertEqual(folder.read("items.db"), tags)
+        os.remove(folder.path("simulation.down"))
+        agent.wait_for("Successfully communicated to server!", count=2)
+        self.assertEqual(folder.read("tags.txt"), tags)
+
     @unittest.skipIf(IS_WINDOWS, "the Windows message box is answered by the Wine suites")
     def test_missing_tags_file_is_told_once_and_loaded_when_it_returns(self):
         folder, agent = self.start_agent(config={"ITEMS": {"autoitems": "1", "itemscf": "1"}})
