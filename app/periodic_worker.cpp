@@ -12,8 +12,9 @@ struct PeriodicWorker::ThreadRecord {
   WorkerTask task;
 };
 
-PeriodicWorker::PeriodicWorker(ThreadStarter starter)
-    : starter_(starter != nullptr ? starter : platform::StartDetachedThread) {}
+PeriodicWorker::PeriodicWorker(ThreadStarter starter, Sleeper sleeper)
+    : starter_(starter != nullptr ? starter : platform::StartDetachedThread),
+      sleeper_(sleeper ? std::move(sleeper) : Sleeper(platform::SleepUntil)) {}
 
 PeriodicWorker::~PeriodicWorker() { Stop(); }
 
@@ -62,7 +63,7 @@ void PeriodicWorker::Run(ThreadRecord* record) {
                      ? std::numeric_limits<int64_t>::max()
                      : now + intervalNs;
     }
-    platform::SleepUntil(deadline);
+    worker->sleeper_(deadline);
     record->task();
   }
   delete record;

@@ -16,12 +16,15 @@ using WorkerTask = std::function<void()>;
 
 // Starts a thread that runs body; false when none could be created.
 using ThreadStarter = bool (*)(std::function<void()> body);
+// Sleeps until a monotonic deadline in nanoseconds.
+using Sleeper = std::function<void(int64_t monotonicDeadlineNs)>;
 
 class PeriodicWorker {
  public:
-  // Threads come from starter (platform::StartDetachedThread unless a test
-  // hands in one that fails).
-  explicit PeriodicWorker(ThreadStarter starter = nullptr);
+  // Threads come from starter and sleep through sleeper (the platform's
+  // unless a test hands in its own: one that fails, one that tells when the
+  // thread sleeps).
+  explicit PeriodicWorker(ThreadStarter starter = nullptr, Sleeper sleeper = nullptr);
   ~PeriodicWorker();
   PeriodicWorker(const PeriodicWorker&) = delete;
   PeriodicWorker& operator=(const PeriodicWorker&) = delete;
@@ -52,6 +55,7 @@ class PeriodicWorker {
   static void Run(ThreadRecord* record);
 
   const ThreadStarter starter_;
+  const Sleeper sleeper_;
 
   std::atomic<bool> stopped_{true};
   std::atomic<bool> stopRequested_{false};

@@ -99,14 +99,15 @@ TEST(PeriodicWorker, SecondStartIsIgnoredAndRestartWorks) {
 
 TEST(PeriodicWorker, StopDuringSleepWaitsForOneMoreRun) {
   RunLog log;
-  RunLog ends;
-  PeriodicWorker worker;
-  ASSERT_TRUE(worker.Start(300, [&] {
-    log.Record();
-    ends.Record();  // the task's last step
-  }));
-  // Once the first run has ended, the thread sleeps towards its second run.
-  ASSERT_TRUE(ends.AwaitRuns(1, 5000));
+  RunLog sleeps;
+  PeriodicWorker worker(nullptr, [&](int64_t deadline) {
+    sleeps.Record();
+    platform::SleepUntil(deadline);
+  });
+  ASSERT_TRUE(worker.Start(300, [&] { log.Record(); }));
+  // The second sleep begins after the first run: the thread now sleeps
+  // towards its second run, past the point where it looks for a stop.
+  ASSERT_TRUE(sleeps.AwaitRuns(2, 5000));
   int64_t stopAsked = NowMs();
   worker.Stop();
   EXPECT_GE(NowMs() - stopAsked, 240);
