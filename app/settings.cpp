@@ -36,6 +36,8 @@ int LoadSettings(const std::string& configPath, AgentSettings* settings) {
   settings->itemscf = number("ITEMS", "itemscf", 60);
   settings->sampleIntervalMs = SecondsToMilliseconds(number("ITEMS", "cf", 10));
   settings->showread = number("ITEMS", "showread", 0) == 1;
+  settings->timebias = number("ITEMS", "timebias", 28800);
+  settings->quality = number("ITEMS", "quality", 0) == 1;
 
   settings->api_host = text("APIS", "api_host", "");
 

@@ -23,6 +23,8 @@ struct AgentSettings {
   int32_t itemscf = 0;
   int32_t sampleIntervalMs = 0;
   bool showread = false;
+  int32_t timebias = 28800;  // seconds subtracted from UTC in every record's t
+  bool quality = false;      // records carry the OPC quality as "q"
   // APIS
   std::string api_host;
   // HTTP

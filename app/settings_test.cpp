@@ -36,6 +36,8 @@ TEST_F(SettingsTest, EmptyFileGivesDefaults) {
   EXPECT_FALSE(s.isremote);
   EXPECT_FALSE(s.autoitems);
   EXPECT_FALSE(s.showread);
+  EXPECT_EQ(s.timebias, 28800);
+  EXPECT_FALSE(s.quality);
   EXPECT_TRUE(s.progid.empty());
   EXPECT_TRUE(s.api_host.empty());
   EXPECT_TRUE(s.itemstartsList.empty());
@@ -46,10 +48,14 @@ TEST_F(SettingsTest, FlagsAreOnOnlyForExactlyOne) {
   EXPECT_FALSE(two.isremote);
   EXPECT_FALSE(two.autoitems);
   EXPECT_FALSE(two.showread);
-  AgentSettings one = Load("[SERVER]\nisremote=1\n[ITEMS]\nautoitems=1\nshowread=1\n");
+  AgentSettings one = Load("[SERVER]\nisremote=1\n[ITEMS]\nautoitems=1\nshowread=1\nquality=1\n");
   EXPECT_TRUE(one.isremote);
   EXPECT_TRUE(one.autoitems);
   EXPECT_TRUE(one.showread);
+  EXPECT_TRUE(one.quality);
+  EXPECT_FALSE(Load("[ITEMS]\nquality=2\n").quality);
+  EXPECT_EQ(Load("[ITEMS]\ntimebias=0\n").timebias, 0);
+  EXPECT_EQ(Load("[ITEMS]\ntimebias=-3600\n").timebias, -3600);
 }
 
 TEST_F(SettingsTest, ItemStartsList) {

@@ -100,6 +100,8 @@ OpcSettings OpcSettingsOf(const AgentSettings& settings) {
   handed.autoitems = settings.autoitems;
   handed.itemstartsList = settings.itemstartsList;
   handed.itemscf = settings.itemscf;
+  handed.records.timebias = settings.timebias;
+  handed.records.quality = settings.quality;
   return handed;
 }
 

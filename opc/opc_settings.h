@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/text_helpers.h"
+#include "opc/value_text.h"
 
 struct OpcSettings {
   // Where the server runs and as whom the agent reaches it.
@@ -24,4 +25,6 @@ struct OpcSettings {
   bool autoitems = false;
   TextList itemstartsList;
   int32_t itemscf = 0;
+  // How value records are written (timebias, quality).
+  RecordFormat records;
 };

@@ -48,8 +48,8 @@ std::string ReadTags(OpcSession& session, const std::string& group, const std::s
   std::string answer = "[";
   for (size_t i = 0; i < names.size(); ++i) {
     if (i > 0) answer += ",";
-    answer += ValueRecord(names[i], VariantToText(states[i].value),
-                          TimeStampSeconds(states[i].timeStamp));
+    answer +=
+        ValueRecord(session.settings.records, names[i], VariantToText(states[i].value), states[i]);
   }
   return answer + "]";
 }
@@ -69,7 +69,7 @@ std::string ReadAllItems(OpcSession& session) {
     std::string text = VariantToText(states[i].value);
     items[i].lastValue = text;
     if (i > 0) answer += ",";
-    answer += ValueRecord(items[i].tagName, text, TimeStampSeconds(states[i].timeStamp));
+    answer += ValueRecord(session.settings.records, items[i].tagName, text, states[i]);
   }
   return answer + "]";
 }
@@ -95,7 +95,7 @@ std::string ReadChangedItems(OpcSession& session, int32_t count, TextList names)
     if (text != items[i].lastValue) {
       items[i].lastValue = text;
       if (!answer.empty()) answer += ",";
-      answer += ValueRecord(names[i], text, TimeStampSeconds(states[i].timeStamp));
+      answer += ValueRecord(session.settings.records, names[i], text, states[i]);
     }
   }
   return answer;

@@ -63,9 +63,19 @@ double LeadingReal(const std::string& text) {
 
 }  // namespace
 
-int32_t TimeStampSeconds(uint64_t fileTime) {
+int32_t TimeStampSeconds(uint64_t fileTime, int32_t biasSeconds) {
   uint64_t seconds = (fileTime - 116444736000000000ULL) / 10000000ULL;
-  return static_cast<int32_t>(static_cast<uint32_t>(seconds - 28800ULL));
+  uint64_t bias = static_cast<uint64_t>(static_cast<int64_t>(biasSeconds));
+  return static_cast<int32_t>(static_cast<uint32_t>(seconds - bias));
+}
+
+std::string ValueRecord(const RecordFormat& format, const std::string& name,
+                        const std::string& value, const opc::ItemState& state) {
+  std::string record =
+      ValueRecord(name, value, TimeStampSeconds(state.timeStamp, format.timebias));
+  if (!format.quality) return record;
+  record.pop_back();
+  return record + ",\"q\":" + std::to_string(state.quality) + "}";
 }
 
 std::string ValueRecord(const std::string& name, const std::string& value, int32_t t) {

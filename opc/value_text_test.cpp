@@ -121,6 +121,30 @@ TEST(TimeStampSeconds, IsUnixTimeMinusEightHoursInThirtyTwoBits) {
   EXPECT_LT(TimeStampSeconds(0), 0);
 }
 
+TEST(TimeStampSeconds, TheBiasIsSubtractedFromUnixTime) {
+  const uint64_t epoch = 116444736000000000ULL;
+  const uint64_t at = epoch + 1665273600ULL * 10000000ULL;
+  EXPECT_EQ(TimeStampSeconds(at, 0), 1665273600);
+  EXPECT_EQ(TimeStampSeconds(at, 28800), TimeStampSeconds(at));
+  EXPECT_EQ(TimeStampSeconds(at, -3600), 1665273600 + 3600);
+  EXPECT_EQ(TimeStampSeconds(epoch, 0), 0);
+}
+
+TEST(ValueRecord, FormatGivesTheBiasAndOptionallyTheQuality) {
+  opc::ItemState state;
+  state.timeStamp = 116444736000000000ULL + 1665273600ULL * 10000000ULL;
+  state.quality = 0xC0;
+  RecordFormat usual;
+  // The default format is byte for byte the record of before.
+  EXPECT_EQ(ValueRecord(usual, "T1", "5", state), ValueRecord("T1", "5", 1665273600 - 28800));
+  RecordFormat unix;
+  unix.timebias = 0;
+  unix.quality = true;
+  EXPECT_EQ(ValueRecord(unix, "T1", "5", state), "{\"i\":\"T1\",\"v\":\"5\",\"t\":1665273600,\"q\":192}");
+  state.quality = 0x0018;  // bad: comm failure
+  EXPECT_EQ(ValueRecord(unix, "T1", "", state), "{\"i\":\"T1\",\"v\":\"\",\"t\":1665273600,\"q\":24}");
+}
+
 TEST(ValueRecord, IsAlwaysValidJson) {
   EXPECT_EQ(ValueRecord("T1", "5", 12), "{\"i\":\"T1\",\"v\":\"5\",\"t\":12}");
   EXPECT_EQ(ValueRecord("a\"b", "c\\d\n", -3), "{\"i\":\"a\\\"b\",\"v\":\"c\\\\d\\n\",\"t\":-3}");
