@@ -11,7 +11,8 @@ from harness import AgentTestCase
 from forward_receiver import Receiver
 
 
-def post(port, query, timeout=20.0):
+def post_raw(port, query, timeout=20.0):
+    """The body of the answer to a POST with query, as text."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
         conn.sendall(b"POST /?" + query.encode() + b" HTTP/1.0\r\n\r\n")
         chunks = []
@@ -20,7 +21,11 @@ def post(port, query, timeout=20.0):
             if not chunk:
                 break
             chunks.append(chunk)
-    return json.loads(b"".join(chunks).partition(b"\r\n\r\n")[2].decode("utf-8"))
+    return b"".join(chunks).partition(b"\r\n\r\n")[2].decode("utf-8")
+
+
+def post(port, query, timeout=20.0):
+    return json.loads(post_raw(port, query, timeout))
 
 
 class StatusRequestTest(AgentTestCase):
@@ -78,6 +83,37 @@ def agent_busy(port):
         return post(port, "c=60", timeout=5)["data"]["http"]["busy"]
     except (OSError, KeyError, ValueError):
         return 0
+
+
+class RecordFormatTest(AgentTestCase):
+
+    def test_timebias_and_quality_in_api_reads_and_uploads(self):
+        receiver = Receiver().start()
+        self.addCleanup(receiver.stop)
+        port = harness.free_port()
+        folder, agent = self.start_agent(
+            config={"ITEMS": {"cf": "1", "timebias": "0", "quality": "1"},
+                    "HTTP": {"port": str(port)}, "APIS": {"api_host": receiver.url()}})
+        agent.wait_for("Items update completed!", timeout=60)
+        answer = post(port, "c=30&group=Channel1&item=Device1&tags=Name,Count")
+        self.assertEqual(answer["code"], 200, answer)
+        for record in answer["data"]:
+            self.assertEqual(list(record), ["i", "v", "t", "q"])
+            self.assertEqual(record["q"], 192)  # good
+            self.assertLess(abs(record["t"] - time.time()), 120)
+        harness.wait_until(lambda: receiver.bodies(), timeout=60, what="an upload")
+        uploaded = json.loads(receiver.bodies()[0].decode("utf-8"))
+        self.assertEqual(list(uploaded[0]), ["i", "v", "t", "q"])
+        self.assertLess(abs(uploaded[0]["t"] - time.time()), 120)
+
+    def test_default_records_are_as_before(self):
+        port = harness.free_port()
+        folder, agent = self.start_agent(config={"HTTP": {"port": str(port)}})
+        agent.wait_for("Items update completed!", timeout=60)
+        raw = post_raw(port, "c=30&group=Channel1&item=Device1&tags=Name")
+        self.assertRegex(raw, r'^\{"code":200,"data":\[\{"i":"Name","v":"pump one","t":-?\d+\}\]\}$')
+        record = json.loads(raw)["data"][0]
+        self.assertLess(abs(record["t"] + 28800 - time.time()), 120)
 
 
 class OperatorAlarmTest(AgentTestCase):
