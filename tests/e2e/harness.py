@@ -47,6 +47,21 @@ Channel1.Device1.Serial=VT_I4,static-ro,1234
 DEFAULT_TAGS = "Level\nCount\nSetpoint\nName\nRunning\nSerial\n"
 
 
+def api_post(port, query, timeout=20.0):
+    """POSTs to the agent's API with query and no body on a fresh loopback
+    connection; returns the answer's body as a JSON value."""
+    import json
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
+        conn.sendall(b"POST /?" + query.encode() + b" HTTP/1.0\r\n\r\n")
+        chunks = []
+        while True:
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            chunks.append(chunk)
+    return json.loads(b"".join(chunks).partition(b"\r\n\r\n")[2].decode("utf-8"))
+
+
 def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))

@@ -25,7 +25,7 @@ def post_raw(port, query, timeout=20.0):
 
 
 def post(port, query, timeout=20.0):
-    return json.loads(post_raw(port, query, timeout))
+    return harness.api_post(port, query, timeout)
 
 
 class StatusRequestTest(AgentTestCase):

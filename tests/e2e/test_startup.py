@@ -1,8 +1,6 @@
 """Startup and shutdown of the agent, as an operator sees them."""
-import json
 import os
 import signal
-import socket
 import unittest
 
 import harness
@@ -70,15 +68,7 @@ class LateServerTest(AgentTestCase):
         folder.write("simulation.ini", harness.DEFAULT_SIMULATION)
         agent.wait_for("Items update completed!", timeout=90)
         agent.wait_for("The http server started on port %d successfully!" % port, timeout=30)
-        with socket.create_connection(("127.0.0.1", port), timeout=20) as conn:
-            conn.sendall(b"POST /?c=30&group=Channel1&item=Device1&tags=Name HTTP/1.0\r\n\r\n")
-            answer = b""
-            while True:
-                chunk = conn.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
-        body = json.loads(answer.partition(b"\r\n\r\n")[2].decode("utf-8"))
+        body = harness.api_post(port, "c=30&group=Channel1&item=Device1&tags=Name")
         self.assertEqual(body["data"][0]["v"], "pump one")
         wait_until(lambda: any(b'"i":"Count"' in body for body in receiver.bodies()),
                    timeout=60, what="a sample of the connected agent to be uploaded")

@@ -1,11 +1,9 @@
 """The Windows package as an operator gets it: unpacked from the zip that
 scripts/package makes, registered with its own command file, started, asked
 for a tag over the API, and ended."""
-import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import tempfile
 import unittest
@@ -62,16 +60,8 @@ class WinePackageTest(unittest.TestCase):
         harness.wait_until(lambda: "Items update completed!" in console(), timeout=90,
                            what=lambda: "the items added; console:\n" + console())
 
-        with socket.create_connection(("127.0.0.1", port), timeout=20) as conn:
-            conn.sendall(b"POST /?c=30&group=Channel1&item=Device1&tags=Name HTTP/1.0\r\n\r\n")
-            answer = b""
-            while True:
-                chunk = conn.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
-        body = json.loads(answer.partition(b"\r\n\r\n")[2].decode("utf-8"))
-        self.assertEqual(body["code"], 200, answer)
+        body = harness.api_post(port, "c=30&group=Channel1&item=Device1&tags=Name")
+        self.assertEqual(body["code"], 200, body)
         self.assertEqual([(r["i"], r["v"]) for r in body["data"]], [("Name", "pump one")])
 
     @staticmethod
