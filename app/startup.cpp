@@ -191,8 +191,8 @@ int RunAgent() {
 
   forwarding.sampling.env = env;
   forwarding.sampling.session = opcSession;
-  forwarding.sampling.read = [](int32_t count, TextList names) {
-    return ReadChangedItems(*opcSession, count, std::move(names));
+  forwarding.sampling.read = [](int32_t count, std::vector<ItemValue>* values) {
+    return ReadItemValues(*opcSession, count, values);
   };
   forwarding.sampling.folder = spoolFolder;
   forwarding.sampling.showread = agentSettings.showread;

@@ -12,19 +12,28 @@ void SampleTickWith(const SamplerContext& context, SamplerState* state) {
   bool expected = false;
   if (!state->busy.compare_exchange_strong(expected, true)) return;
 
-  TextList names;
-  std::vector<std::string> previousValues;
+  std::vector<std::string> previousForwarded;
   std::string sample;
   {
     std::lock_guard<std::mutex> hold(session->lock);
     if (session->connected != 0) {
-      names.reserve(session->items.size());
-      previousValues.reserve(session->items.size());
-      for (const OpcItem& item : session->items) {
-        names.push_back(item.tagName);
-        previousValues.push_back(item.lastValue);
+      if (state->forwardedItemSet != session->itemSetVersion ||
+          state->forwarded.size() != session->items.size()) {
+        // A new item set starts with nothing forwarded: every value that is
+        // not empty is reported.
+        state->forwarded.assign(session->items.size(), std::string());
+        state->forwardedItemSet = session->itemSetVersion;
       }
-      sample = context.read(static_cast<int32_t>(names.size()), names);
+      std::vector<ItemValue> values;
+      if (context.read(static_cast<int32_t>(session->items.size()), &values)) {
+        previousForwarded = state->forwarded;
+        for (std::size_t i = 0; i < values.size() && i < state->forwarded.size(); ++i) {
+          if (values[i].text == state->forwarded[i]) continue;
+          state->forwarded[i] = values[i].text;
+          if (!sample.empty()) sample += ",";
+          sample += values[i].record;
+        }
+      }
     }
   }
 
@@ -35,13 +44,9 @@ void SampleTickWith(const SamplerContext& context, SamplerState* state) {
     if (!state->writer.Write(env, context.folder, sample, env->NowMilliseconds(), &path, &error)) {
       PrintErrorLine(env, "\nSpool write failed: " + error, true);
       env->MakeDirectory(context.folder);
-      // The values were not kept anywhere: give the items back the values
-      // they had before this read, so the next read finds them changed. Items
-      // that a reload replaced meanwhile start empty and are reported anyway.
-      std::lock_guard<std::mutex> hold(session->lock);
-      for (std::size_t i = 0; i < previousValues.size() && i < session->items.size(); ++i) {
-        if (session->items[i].tagName == names[i]) session->items[i].lastValue = previousValues[i];
-      }
+      // The values were not kept anywhere: forget that they were
+      // forwarded, so the next read finds them changed.
+      state->forwarded = std::move(previousForwarded);
     }
     if (context.showread) PrintText(env, "\nRead:" + sample);
   }

@@ -6,16 +6,18 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/text_helpers.h"
 #include "forward/spool_file.h"
 #include "opc/opc_session.h"
+#include "opc/tag_operations.h"
 #include "platform/env.h"
 
-// The sampling read: the comma-joined value records of the first count items
-// whose value text changed since their last read (it updates their
-// lastValue), or the empty text. Called with the session lock held.
-using SamplingRead = std::function<std::string(int32_t count, TextList names)>;
+// The sampling read: the values of the first count items of the table, in
+// table order (the OPC client's ReadItemValues); false when the read failed.
+// Called with the session lock held.
+using SamplingRead = std::function<bool(int32_t count, std::vector<ItemValue>* values)>;
 
 // What one sampler is handed by its owner; the agent's sampler gets the
 // process-wide session, the OPC client's read, the spool folder and showread.
@@ -35,10 +37,17 @@ struct SamplerContext {
 struct SamplerState {
   std::atomic<bool> busy{false};
   SpoolWriter writer;  // only touched while busy is held
+  // The value text this sampler last forwarded for each item of the table,
+  // by position, for the item set of version forwardedItemSet; only touched
+  // while busy is held. No API read changes it, so a value an API caller was
+  // shown still reaches the receiver.
+  std::vector<std::string> forwarded;
+  uint64_t forwardedItemSet = 0;
 };
 
 // One tick. Reads under the session lock, then writes the sample outside it.
-// When the sample cannot be written it prints an error line with the cause,
-// creates the folder again and restores the lastValue entries the read
-// replaced, so the next tick reports those values again.
+// The sample holds the records of the items whose value text differs from
+// what this sampler last forwarded. When it cannot be written the tick prints
+// an error line with the cause, creates the folder again and gives the record
+// back its previous values, so the next tick reports those values again.
 void SampleTickWith(const SamplerContext& context, SamplerState* state);

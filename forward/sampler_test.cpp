@@ -5,28 +5,25 @@
 #include <filesystem>
 
 #include "forward/forward_test_folder.h"
+#include "opc/value_text.h"
 #include "platform/recording_env.h"
 
 namespace {
 
-// Stands in for the OPC server: the current value text of every item, and the
-// same change rule as the OPC client's sampling read.
+// Stands in for the OPC server: the current value text of every item.
 struct FakeDevice {
   OpcSession* session;
   std::vector<std::string> values;
   int reads = 0;
 
-  std::string Read(int32_t count, const TextList& names) {
+  bool Read(int32_t count, std::vector<ItemValue>* read) {
     ++reads;
-    std::string answer;
+    read->clear();
     for (int32_t i = 0; i < count; ++i) {
-      if (values[i] != session->items[i].lastValue) {
-        session->items[i].lastValue = values[i];
-        if (!answer.empty()) answer += ",";
-        answer += "{\"i\":\"" + names[i] + "\",\"v\":\"" + values[i] + "\",\"t\":1}";
-      }
+      const std::string& name = session->items[i].tagName;
+      read->push_back(ItemValue{name, values[i], ValueRecord(name, values[i], 1)});
     }
-    return answer;
+    return true;
   }
 };
 
@@ -61,7 +58,9 @@ class SamplerTest : public ::testing::Test {
     context.env = &env;
     context.session = &session;
     context.folder = folder.path();
-    context.read = [this](int32_t count, TextList names) { return device.Read(count, names); };
+    context.read = [this](int32_t count, std::vector<ItemValue>* values) {
+      return device.Read(count, values);
+    };
   }
 
   std::vector<std::string> SpoolNames() {
@@ -73,8 +72,8 @@ class SamplerTest : public ::testing::Test {
   // Every value read by the failed tick is offered again by the next one,
   // which writes them all; nothing is left behind by the failed write.
   void ExpectTheFailedSampleWrittenByTheNextTick() {
-    EXPECT_EQ(session.items[0].lastValue, "");
-    EXPECT_EQ(session.items[1].lastValue, "");
+    EXPECT_EQ(state.forwarded[0], "");
+    EXPECT_EQ(state.forwarded[1], "");
     EXPECT_TRUE(folder.Names().empty());
     env.failFlush = env.failRename = false;
     SampleTickWith(context, &state);
@@ -119,6 +118,16 @@ TEST_F(SamplerTest, TwoTicksGiveTwoFilesInSampleOrder) {
   EXPECT_EQ(folder.Read(names[1]), "{\"i\":\"Count\",\"v\":\"8\",\"t\":1}");
 }
 
+TEST_F(SamplerTest, ANewItemSetIsReportedWhole) {
+  SampleTickWith(context, &state);
+  ++session.itemSetVersion;  // the same names added again
+  SampleTickWith(context, &state);
+  std::vector<std::string> names = SpoolNames();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(folder.Read(names[1]),
+            "{\"i\":\"Level\",\"v\":\"1.5\",\"t\":1},{\"i\":\"Count\",\"v\":\"7\",\"t\":1}");
+}
+
 TEST_F(SamplerTest, NotConnectedDoesNotReadOrWrite) {
   session.connected = 0;
   SampleTickWith(context, &state);
@@ -148,9 +157,9 @@ TEST_F(SamplerTest, FailedWriteRecreatesFolderAndNextTickReportsTheSameValues) {
       << env.Printed();
   ASSERT_TRUE(std::filesystem::is_directory(folder.path())) << "the spool folder is made again";
   EXPECT_TRUE(folder.Names().empty());
-  // The values read by the failed tick were given back, so they count as changed.
-  EXPECT_EQ(session.items[0].lastValue, "");
-  EXPECT_EQ(session.items[1].lastValue, "");
+  // The failed tick's values were taken back from the record, so they count as changed.
+  EXPECT_EQ(state.forwarded[0], "");
+  EXPECT_EQ(state.forwarded[1], "");
 
   SampleTickWith(context, &state);
   std::vector<std::string> names = SpoolNames();
@@ -194,8 +203,8 @@ TEST_F(SamplerTest, FailedWriteRestoresOnlyToThePreviousValues) {
   device.values[0] = "2.5";
   std::filesystem::remove_all(folder.path());
   SampleTickWith(context, &state);  // 2.5 cannot be written
-  EXPECT_EQ(session.items[0].lastValue, "1.5");
-  EXPECT_EQ(session.items[1].lastValue, "7");
+  EXPECT_EQ(state.forwarded[0], "1.5");
+  EXPECT_EQ(state.forwarded[1], "7");
   SampleTickWith(context, &state);
   std::vector<std::string> names = SpoolNames();
   ASSERT_EQ(names.size(), 1u);

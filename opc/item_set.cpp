@@ -111,6 +111,7 @@ bool ReloadTags(OpcSession& session) {
     return false;
   }
   session.items.clear();
+  ++session.itemSetVersion;
   AddItemSet(session, session.settings.group, session.settings.item, SplitLines(content));
   return true;
 }
@@ -126,6 +127,7 @@ void AddItemSet(OpcSession& session, const std::string& group, const std::string
   }
   PrintText(env, "\nItems adding...!");
   session.items.clear();
+  ++session.itemSetVersion;
   std::vector<opc::ItemDefinition> definitions;
   for (size_t i = 0; i < names.size(); ++i) {
     OpcItem entry;

@@ -18,7 +18,6 @@
 struct OpcItem {
   std::string tagName;        // one line of the tags file, exactly as read
   uint32_t serverHandle = 0;  // 0 when adding it failed
-  std::string lastValue;      // value text of the last read; empty after adding
 };
 
 struct OpcSession {
@@ -35,6 +34,9 @@ struct OpcSession {
   std::shared_ptr<opc::OpcItemMgt> itemMgt;
   std::shared_ptr<opc::OpcSyncIO> syncIO;
   std::vector<OpcItem> items;
+  // Counts the rebuilds of items, so that a reader that keeps something per
+  // item (the sampler) knows when the table it kept it for is gone.
+  uint64_t itemSetVersion = 0;
 
   // The server's own object, kept after CreateGroup puts the group's object
   // in serverObject: browsing and item properties are asked of the server
@@ -78,6 +80,6 @@ std::string DataFile(const OpcSession& session, const std::string& name);
 
 // The process-wide session: created by app/ at startup; the shutdown releases
 // the server, and the record itself lives until the process ends (the status
-// report may still read it from a connection thread). The OPC client's operations never reach for it; they are handed a
-// session.
+// report may still read it from a connection thread). The OPC client's
+// operations never reach for it; they are handed a session.
 extern OpcSession* opcSession;

@@ -55,7 +55,7 @@ std::string ReadTags(OpcSession& session, const std::string& group, const std::s
 }
 
 std::string ReadAllItems(OpcSession& session) {
-  std::vector<OpcItem>& items = session.items;
+  const std::vector<OpcItem>& items = session.items;
   if (items.empty()) return "No Tags";
   std::vector<uint32_t> handles;
   for (const OpcItem& entry : items) handles.push_back(entry.serverHandle);
@@ -67,38 +67,33 @@ std::string ReadAllItems(OpcSession& session) {
   std::string answer = "[";
   for (size_t i = 0; i < items.size(); ++i) {
     std::string text = VariantToText(states[i].value);
-    items[i].lastValue = text;
     if (i > 0) answer += ",";
     answer += ValueRecord(session.settings.records, items[i].tagName, text, states[i]);
   }
   return answer + "]";
 }
 
-std::string ReadChangedItems(OpcSession& session, int32_t count, TextList names) {
-  std::vector<OpcItem>& items = session.items;
-  // Never walk past the table or the names handed in.
+bool ReadItemValues(OpcSession& session, int32_t count, std::vector<ItemValue>* values) {
+  values->clear();
+  const std::vector<OpcItem>& items = session.items;
+  // Never walk past the table.
   size_t limit = count > 0 ? static_cast<size_t>(count) : 0;
   if (limit > items.size()) limit = items.size();
-  if (limit > names.size()) limit = names.size();
-  if (limit == 0) return "";
+  if (limit == 0) return true;
   std::vector<uint32_t> handles;
   for (size_t i = 0; i < limit; ++i) handles.push_back(items[i].serverHandle);
   std::vector<opc::ItemState> states;
   if (!DeviceRead(session, handles, &states)) {
     session.connected = 0;
     PrintErrorLine(session.env, "\nRead error", true);
-    return "";
+    return false;
   }
-  std::string answer;
   for (size_t i = 0; i < limit; ++i) {
     std::string text = VariantToText(states[i].value);
-    if (text != items[i].lastValue) {
-      items[i].lastValue = text;
-      if (!answer.empty()) answer += ",";
-      answer += ValueRecord(session.settings.records, names[i], text, states[i]);
-    }
+    std::string record = ValueRecord(session.settings.records, items[i].tagName, text, states[i]);
+    values->push_back(ItemValue{items[i].tagName, std::move(text), std::move(record)});
   }
-  return answer;
+  return true;
 }
 
 std::string ListLeafItems(OpcSession& session, const std::string& group, const std::string& item,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/text_helpers.h"
 #include "opc/opc_session.h"
@@ -14,9 +15,18 @@ std::string ReadTags(OpcSession& session, const std::string& group, const std::s
                      const std::string& tags);
 std::string ReadAllItems(OpcSession& session);
 
-// The sampler's read: the records of the first count items whose value text
-// changed since their last read, joined by ","; empty when none did.
-std::string ReadChangedItems(OpcSession& session, int32_t count, TextList names);
+// One item's value as a read gave it.
+struct ItemValue {
+  std::string name;    // the item's tag name
+  std::string text;    // VariantToText of the value
+  std::string record;  // its value record (time, and quality when asked for)
+};
+
+// The sampler's read: the values of the first count items of the table, in
+// table order, from the device. False when the read fails: connected falls to
+// 0 and "\nRead error" is printed. Keeps nothing: what was forwarded is the
+// sampler's own record, which no API read touches.
+bool ReadItemValues(OpcSession& session, int32_t count, std::vector<ItemValue>* values);
 
 // The leaf names under group.item that begin with one of the filters.
 std::string ListLeafItems(OpcSession& session, const std::string& group, const std::string& item,

@@ -39,25 +39,33 @@ TEST_F(OpcSessionTest, ReadsWithoutSyncIOOrWithAFailingServer) {
   EXPECT_EQ(session_.connected, 0);
   session_.connected = 1;
   env_.TakeConsole();
-  EXPECT_EQ(ReadChangedItems(session_, 1, {"Small"}), "");
+  std::vector<ItemValue> values;
+  EXPECT_FALSE(ReadItemValues(session_, 1, &values));
+  EXPECT_TRUE(values.empty());
   EXPECT_EQ(session_.connected, 0);
   EXPECT_EQ(env_.TakeConsole(), "\nRead error");
 }
 
-TEST_F(OpcSessionTest, ChangedReadsReportOnlyChangesAndShareLastValueWithReadAll) {
+TEST_F(OpcSessionTest, ItemValuesAreReadInTableOrderUpToTheTablesEnd) {
   Connect({"Small", "Text"});
-  std::string first = ReadChangedItems(session_, 2, {"Small", "Text"});
-  EXPECT_NE(first.find("{\"i\":\"Small\",\"v\":\"1\""), std::string::npos) << first;
-  EXPECT_NE(first.find("},{\"i\":\"Text\""), std::string::npos) << first;
-  EXPECT_EQ(first.front(), '{');
-  EXPECT_EQ(ReadChangedItems(session_, 2, {"Small", "Text"}), "");
-  EXPECT_EQ(ReadChangedItems(session_, 0, {}), "");
-  EXPECT_EQ(WriteTags(session_, "G", "I", "Text:changed"), "ok");
+  std::vector<ItemValue> values;
+  ASSERT_TRUE(ReadItemValues(session_, 2, &values));
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].name, "Small");
+  EXPECT_EQ(values[0].text, "1");
+  EXPECT_EQ(values[1].name, "Text");
+  EXPECT_EQ(values[1].text, "start");
+  // Each value's record is the one an API read gives.
   std::string all = ReadAllItems(session_);
-  EXPECT_NE(all.find("\"v\":\"changed\""), std::string::npos) << all;
-  EXPECT_EQ(ReadChangedItems(session_, 2, {"Small", "Text"}), "");
-  // More names than items never walks past the table.
-  EXPECT_EQ(ReadChangedItems(session_, 5, {"Small", "Text", "X", "Y", "Z"}), "");
+  EXPECT_EQ(all, "[" + values[0].record + "," + values[1].record + "]");
+  EXPECT_EQ(values[0].record.rfind("{\"i\":\"Small\",\"v\":\"1\",\"t\":", 0), 0u);
+  ASSERT_TRUE(ReadItemValues(session_, 1, &values));
+  EXPECT_EQ(values.size(), 1u);
+  // More than the table never walks past it; none reads nothing.
+  ASSERT_TRUE(ReadItemValues(session_, 5, &values));
+  EXPECT_EQ(values.size(), 2u);
+  ASSERT_TRUE(ReadItemValues(session_, 0, &values));
+  EXPECT_TRUE(values.empty());
 }
 
 TEST_F(OpcSessionTest, WriteTagsSplitsAtTheLastColonAndUsesBrowsedTypes) {

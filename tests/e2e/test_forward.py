@@ -4,8 +4,10 @@ import os
 import shutil
 import signal
 import subprocess
+import time
 import unittest
 
+import harness
 from harness import AgentTestCase, IS_WINDOWS, DEFAULT_SIMULATION, answer_box, wait_until
 from forward_receiver import Receiver
 
@@ -202,6 +204,29 @@ class ForwardTest(AgentTestCase):
         sample = text.split("\nRead:", 1)[1].split("\n", 1)[0]
         first_line = sample.split("\nRead:")[0]
         self.assertTrue(first_line.startswith('{"i":"'), first_line)
+
+    def test_api_reads_of_all_items_leave_the_changes_to_the_receiver(self):
+        receiver = self.receiver()
+        port = harness.free_port()
+        folder, agent = self.start_agent(
+            config={"ITEMS": {"cf": "1"}, "APIS": {"api_host": receiver.url()},
+                    "HTTP": {"port": str(port)}})
+        wait_until(lambda: any(b'"i":"Setpoint","v":"2.500000"' in b for b in receiver.bodies()),
+                   40, what="the first upload of Setpoint")
+
+        self.assertEqual(
+            harness.api_post(port, "c=40&group=Channel1&item=Device1&tagkvs=Setpoint:7.5"),
+            {"code": 200, "data": "ok"})
+        # A dashboard reads every item far more often than the sampler runs;
+        # what it is shown must still reach the receiver.
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            answer = harness.api_post(port, "c=30&group=Channel1&item=Device1&tags=")
+            self.assertIn({"i": "Setpoint", "v": "7.500000"},
+                          [{"i": r["i"], "v": r["v"]} for r in answer["data"]])
+            time.sleep(0.05)
+        wait_until(lambda: any(b'"i":"Setpoint","v":"7.500000"' in b for b in receiver.bodies()),
+                   40, what="the written Setpoint uploaded")
 
     def test_non_ascii_values_arrive_in_utf8(self):
         receiver = self.receiver()
