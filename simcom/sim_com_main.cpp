@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     CoUninitialize();
     return 1;
   }
+  simcom::KeepInterfacesRegistered(isList);
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   GUID clsid;
   if (isList) {

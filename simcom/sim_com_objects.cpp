@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -520,6 +521,83 @@ std::string DataFolder() {
   std::string narrow(size > 0 ? size - 1 : 0, '\0');
   if (size > 1) WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, &narrow[0], size, nullptr, nullptr);
   return narrow;
+}
+
+namespace {
+
+// An object that answers QueryInterface for IUnknown and one interface, and
+// whose every other method answers E_NOTIMPL. It is only ever marshalled,
+// never called.
+struct InertObject {
+  const void* const* vtable;
+  IID iid;
+};
+
+HRESULT STDMETHODCALLTYPE InertQueryInterface(InertObject* self, REFIID iid, void** out) {
+  if (iid == IID_IUnknown || iid == self->iid) {
+    *out = self;
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+ULONG STDMETHODCALLTYPE InertAddRef(InertObject*) { return 1; }
+ULONG STDMETHODCALLTYPE InertRelease(InertObject*) { return 1; }
+// x64 has one calling convention and the caller removes its arguments, so one
+// function without parameters can stand in every other slot.
+HRESULT STDMETHODCALLTYPE InertMethod() { return E_NOTIMPL; }
+
+// IUnknown and more slots than the largest interface served (IOPCItemMgt: 10).
+const void* const kInertVtable[] = {
+    reinterpret_cast<const void*>(&InertQueryInterface),
+    reinterpret_cast<const void*>(&InertAddRef),
+    reinterpret_cast<const void*>(&InertRelease),
+    reinterpret_cast<const void*>(&InertMethod),
+    reinterpret_cast<const void*>(&InertMethod),
+    reinterpret_cast<const void*>(&InertMethod),
+    reinterpret_cast<const void*>(&InertMethod),
+    reinterpret_cast<const void*>(&InertMethod),
+    reinterpret_cast<const void*>(&InertMethod),
+    reinterpret_cast<const void*>(&InertMethod),
+    reinterpret_cast<const void*>(&InertMethod),
+    reinterpret_cast<const void*>(&InertMethod),
+};
+
+}  // namespace
+
+// Wine's RPC runtime (rpcrt4 of Wine 8) can hang a COM server for good. When
+// the last stub of an interface in a process goes (a client released the
+// last reference to the last object it held of that interface), combase
+// unregisters the interface and waits for the calls on it to complete
+// (RpcServerUnregisterIf with WaitForCallsToComplete). The call the client
+// made just before its release has already sent its answer but may not have
+// finished: it lowers its interface's call count without taking the lock
+// under which RpcServerUnregisterIf looked at that count and then marks the
+// interface for deletion and creates the event it waits for. If the call
+// ends in between, nobody ever signals the event; the release never answers,
+// and the client waits for ever (seen as an agent stalled while creating the
+// server: IClassFactory::CreateInstance, then the release of the factory; or
+// while letting go of the server list after GetClassDetails). Windows has
+// no such fault. The simulation servers avoid it by marshalling an inert
+// object once per interface they serve, table-strong, for their whole life:
+// the interface's registration then never ends while the server runs.
+void KeepInterfacesRegistered(bool isList) {
+  static const IID* const kListInterfaces[] = {&IID_IClassFactory, &IID_IOPCServerList,
+                                               &IID_IEnumGUID};
+  static const IID* const kServerInterfaces[] = {
+      &IID_IClassFactory,      &IID_IOPCServer,  &IID_IOPCBrowseServerAddressSpace,
+      &IID_IOPCItemProperties, &IID_IOPCItemMgt, &IID_IOPCSyncIO,
+      &IID_IEnumString};
+  const IID* const* begin = isList ? std::begin(kListInterfaces) : std::begin(kServerInterfaces);
+  const IID* const* end = isList ? std::end(kListInterfaces) : std::end(kServerInterfaces);
+  for (const IID* const* iid = begin; iid != end; ++iid) {
+    // Held until the process ends; CoUninitialize disconnects them.
+    auto* object = new InertObject{kInertVtable, **iid};
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) continue;
+    CoMarshalInterface(stream, **iid, reinterpret_cast<IUnknown*>(object), MSHCTX_LOCAL, nullptr,
+                       MSHLFLAGS_TABLESTRONG);
+  }
 }
 
 bool NeverRegisters() {

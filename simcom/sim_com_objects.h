@@ -27,6 +27,11 @@ bool NeverRegisters();
 // How long a server that never registers stays before it ends by itself.
 constexpr DWORD kUnregisteredLifeMs = 10 * 60 * 1000;
 
+// Keeps the RPC registration of every interface this server serves for the
+// life of the process (see the definition for the fault of Wine's it avoids).
+// Call once, after CoInitializeEx and before the class object is registered.
+void KeepInterfacesRegistered(bool isList);
+
 // The class factory making simulation server objects (isList false) or the
 // server-list service (isList true); it lives as long as the process. done is
 // signalled when the last object and lock are gone. Call once.

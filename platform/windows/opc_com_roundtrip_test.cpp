@@ -7,6 +7,8 @@
 // After <windows.h>, which it relies on.
 #include <objbase.h>
 
+#include <process.h>
+
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -68,6 +70,50 @@ TEST_F(ComRoundTripTest, ErrorStringArrivesThroughTheProxy) {
   ASSERT_NE(text, nullptr);
   EXPECT_GT(wcslen(text), 0u);
   CoTaskMemFree(text);
+}
+
+// A call and, right after it, the release of the last reference to that
+// interface in the server: the pattern that Wine's RPC runtime can hang on
+// (see simcom::KeepInterfacesRegistered). Each round creates a server list
+// (IClassFactory::CreateInstance, then the factory's release) and reads its
+// classes (IEnumGUID::Next, then the enumerator's release); one list object
+// held for the whole loop keeps the server process running. Each round has
+// its own time limit, so a hang fails the test instead of stalling it.
+TEST_F(ComRoundTripTest, ACallAndTheLastReleaseRightAfterItNeverHang) {
+  IOPCServerList* keeper = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_OpcServerList, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServerList,
+                             reinterpret_cast<void**>(&keeper)),
+            S_OK);
+  comvalues::ComRef<IOPCServerList> hold(keeper);
+  for (int round = 0; round < 300; ++round) {
+    // The round runs on a thread of the same apartment, which a failed wait
+    // leaves behind; it uses nothing of this frame.
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
+        nullptr, 0,
+        [](void*) -> unsigned {
+          CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+          IOPCServerList* list = nullptr;
+          if (SUCCEEDED(CoCreateInstance(CLSID_OpcServerList, nullptr, CLSCTX_LOCAL_SERVER,
+                                         IID_IOPCServerList, reinterpret_cast<void**>(&list)))) {
+            CATID category = CATID_OPCDAServer20;
+            IEnumGUID* classes = nullptr;
+            if (SUCCEEDED(list->EnumClassesOfCategories(1, &category, 0, nullptr, &classes))) {
+              GUID found;
+              ULONG fetched = 0;
+              classes->Next(1, &found, &fetched);
+              classes->Release();
+            }
+            list->Release();
+          }
+          CoUninitialize();
+          return 0;
+        },
+        nullptr, 0, nullptr));
+    ASSERT_NE(thread, nullptr);
+    const DWORD waited = WaitForSingleObject(thread, 20000);
+    CloseHandle(thread);
+    ASSERT_EQ(waited, WAIT_OBJECT_0) << "round " << round << " hung";
+  }
 }
 
 TEST_F(ComRoundTripTest, SystemMessageTextComesFromTheSystemTable) {
