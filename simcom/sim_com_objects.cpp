@@ -280,6 +280,12 @@ class Server : public IOPCServer,
     return hr;
   }
   HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT code, LCID, LPWSTR* text) override {
+    // The engine's own OPC texts first, the system's for any other code.
+    std::u16string own;
+    if (server_ && SUCCEEDED(server_->GetErrorString(code, &own))) {
+      *text = CopyToTask(own);
+      return *text != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
     wchar_t* buffer = nullptr;
     DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_IGNORE_INSERTS,

@@ -338,6 +338,16 @@ class ComServer : public OpcServer {
                   uint32_t clientGroupHandle, int32_t timeBias, float percentDeadband,
                   uint32_t localeId, std::shared_ptr<OpcObject>* group) override;
 
+  // The server's own words for a code it gave, in the system's locale.
+  Result GetErrorString(Result code, std::u16string* text) override {
+    text->clear();
+    LPWSTR raw = nullptr;
+    HRESULT hr = server_->GetErrorString(static_cast<HRESULT>(code), LOCALE_SYSTEM_DEFAULT, &raw);
+    if (SUCCEEDED(hr) && raw != nullptr) *text = comvalues::Utf16(raw);
+    if (raw != nullptr) CoTaskMemFree(raw);
+    return hr;
+  }
+
  private:
   ComRef<IOPCServer> server_;
   const Security security_;
