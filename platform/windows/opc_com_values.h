@@ -69,7 +69,7 @@ inline opc::Variant FromVariant(const VARIANT& from) {
     case VT_I8: to.integer = from.llVal; break;
     case VT_UI8: to.integer = static_cast<int64_t>(from.ullVal); break;
     case VT_ERROR: to.integer = from.scode; break;
-    case VT_BOOL: to.integer = from.boolVal ? -1 : 0; break;
+    case VT_BOOL: to.integer = from.boolVal; break;  // the 16 bits as sent: -1 for VARIANT_TRUE
     case VT_CY: to.integer = from.cyVal.int64; break;
     case VT_R4: to.real = from.fltVal; break;
     case VT_R8: to.real = from.dblVal; break;
@@ -101,7 +101,9 @@ inline void ToVariant(const opc::Variant& from, VARIANT* to) {
     case VT_I8: to->llVal = from.integer; break;
     case VT_UI8: to->ullVal = static_cast<ULONGLONG>(from.integer); break;
     case VT_ERROR: to->scode = static_cast<SCODE>(from.integer); break;
-    case VT_BOOL: to->boolVal = from.integer ? VARIANT_TRUE : VARIANT_FALSE; break;
+    // As given: the client's text conversion makes true VARIANT_TRUE (-1),
+    // and the simulation server sends what its engine holds.
+    case VT_BOOL: to->boolVal = static_cast<VARIANT_BOOL>(from.integer); break;
     case VT_CY: to->cyVal.int64 = from.integer; break;
     case VT_R4: to->fltVal = static_cast<FLOAT>(from.real); break;
     case VT_R8: to->dblVal = from.real; break;
