@@ -7,8 +7,8 @@ std::string UrlWithoutSecrets(const std::string& url) {
   const std::size_t scheme = kept.find("://");
   const std::size_t authorityStart = scheme == std::string::npos ? 0 : scheme + 3;
   const std::size_t authorityEnd = kept.find('/', authorityStart);
-  const std::size_t at = kept.rfind('@', authorityEnd == std::string::npos ? kept.size() - 1
-                                                                          : authorityEnd);
+  const std::size_t at =
+      kept.rfind('@', authorityEnd == std::string::npos ? kept.size() - 1 : authorityEnd);
   if (at != std::string::npos && at >= authorityStart &&
       (authorityEnd == std::string::npos || at < authorityEnd)) {
     kept.erase(authorityStart, at + 1 - authorityStart);
@@ -22,10 +22,10 @@ std::string AgentStatusJson(const AgentStatus& s) {
   return "{\"version\":" + text(s.version) + ",\"started\":" + number(s.startedMs) +
          ",\"opc\":{\"connected\":" + (s.connected ? "true" : "false") +
          ",\"progid\":" + text(s.progid) + "},\"items\":{\"added\":" + number(s.itemsAdded) +
-         ",\"failed\":" + number(s.itemsFailed) + "},\"spool\":{\"files\":" +
-         number(s.spoolFiles) + ",\"bytes\":" + std::to_string(s.spoolBytes) +
-         ",\"oldest\":" + text(s.spoolOldest) + "},\"upload\":{\"host\":" + text(s.uploadHost) +
+         ",\"failed\":" + number(s.itemsFailed) + "},\"spool\":{\"files\":" + number(s.spoolFiles) +
+         ",\"bytes\":" + std::to_string(s.spoolBytes) + ",\"oldest\":" + text(s.spoolOldest) +
+         "},\"upload\":{\"host\":" + text(s.uploadHost) +
          ",\"accepted\":" + number(s.lastAcceptedMs) + ",\"failed\":" + number(s.lastFailedMs) +
-         ",\"failure\":" + text(s.lastFailure) + "},\"http\":{\"busy\":" +
-         number(s.activeConnections) + "}}";
+         ",\"failure\":" + text(s.lastFailure) +
+         "},\"http\":{\"busy\":" + number(s.activeConnections) + "}}";
 }

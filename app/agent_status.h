@@ -17,8 +17,8 @@ struct AgentStatus {
   int32_t itemsFailed = 0;
   int64_t spoolFiles = 0;
   uint64_t spoolBytes = 0;
-  std::string spoolOldest;  // the oldest spool file's name, "" when none waits
-  std::string uploadHost;   // api_host without user, password, query or fragment
+  std::string spoolOldest;     // the oldest spool file's name, "" when none waits
+  std::string uploadHost;      // api_host without user, password, query or fragment
   int64_t lastAcceptedMs = 0;  // 0: none yet in this run
   int64_t lastFailedMs = 0;
   std::string lastFailure;

@@ -130,8 +130,7 @@ TEST(SpoolWatchTest, LowDiskSpaceIsToldOncePerCrossing) {
   env.volume = {99 * kMiB, 1000000 * kMiB};
   watch.Check();
   watch.Check();
-  EXPECT_EQ(Count(env.Printed(), "\nLow disk space for the spool: 99 MiB free of 1000000 MiB"),
-            1);
+  EXPECT_EQ(Count(env.Printed(), "\nLow disk space for the spool: 99 MiB free of 1000000 MiB"), 1);
 
   // Back above both limits, then under 1% of a volume far larger than 100 MiB.
   env.volume = {20000 * kMiB, 1000000 * kMiB};
