@@ -47,10 +47,9 @@ Channel1.Device1.Serial=VT_I4,static-ro,1234
 DEFAULT_TAGS = "Level\nCount\nSetpoint\nName\nRunning\nSerial\n"
 
 
-def api_post(port, query, timeout=20.0):
+def api_post_text(port, query, timeout=20.0):
     """POSTs to the agent's API with query and no body on a fresh loopback
-    connection; returns the answer's body as a JSON value."""
-    import json
+    connection; returns the answer's body as text."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
         conn.sendall(b"POST /?" + query.encode() + b" HTTP/1.0\r\n\r\n")
         chunks = []
@@ -59,7 +58,13 @@ def api_post(port, query, timeout=20.0):
             if not chunk:
                 break
             chunks.append(chunk)
-    return json.loads(b"".join(chunks).partition(b"\r\n\r\n")[2].decode("utf-8"))
+    return b"".join(chunks).partition(b"\r\n\r\n")[2].decode("utf-8")
+
+
+def api_post(port, query, timeout=20.0):
+    """The same, the body read as a JSON value."""
+    import json
+    return json.loads(api_post_text(port, query, timeout))
 
 
 def free_port():

@@ -1,7 +1,6 @@
 """What the operator sees of the agent's health: the status request, and the
 console's alarms about uploads that fall behind."""
 import json
-import socket
 import threading
 import time
 import unittest
@@ -12,16 +11,7 @@ from forward_receiver import Receiver
 
 
 def post_raw(port, query, timeout=20.0):
-    """The body of the answer to a POST with query, as text."""
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
-        conn.sendall(b"POST /?" + query.encode() + b" HTTP/1.0\r\n\r\n")
-        chunks = []
-        while True:
-            chunk = conn.recv(65536)
-            if not chunk:
-                break
-            chunks.append(chunk)
-    return b"".join(chunks).partition(b"\r\n\r\n")[2].decode("utf-8")
+    return harness.api_post_text(port, query, timeout)
 
 
 def post(port, query, timeout=20.0):
