@@ -31,6 +31,11 @@ def spool_order(name):
     return int(name[:-4])
 
 
+def upload_status(api_port):
+    """The upload part of the agent's status report."""
+    return harness.api_post(api_port, "c=60", timeout=10)["data"]["upload"]
+
+
 # Longer than one post's own time limit (60 s), so that one post left
 # without an answer holds its tick no longer than the wait.
 POST_WAIT = 90
@@ -43,9 +48,10 @@ class ForwardTest(AgentTestCase):
         self.addCleanup(receiver.stop)
         return receiver
 
-    def start_sampling(self, url, simulation=DEFAULT_SIMULATION, showread="0"):
+    def start_sampling(self, url, simulation=DEFAULT_SIMULATION, showread="0", api_port=0):
         return self.start_agent(
-            config={"ITEMS": {"cf": "1", "showread": showread}, "APIS": {"api_host": url}},
+            config={"ITEMS": {"cf": "1", "showread": showread}, "APIS": {"api_host": url},
+                    "HTTP": {"port": str(api_port)}},
             simulation=simulation)
 
     def assert_json_arrays(self, bodies):
@@ -76,7 +82,8 @@ class ForwardTest(AgentTestCase):
     def test_refusals_keep_files_and_the_backlog_arrives_oldest_first(self):
         receiver = self.receiver()
         receiver.set_mode("500")
-        folder, agent = self.start_sampling(receiver.url())
+        api_port = harness.free_port()
+        folder, agent = self.start_sampling(receiver.url(), api_port=api_port)
         wait_until(lambda: len(receiver.bodies("500")) >= 2, POST_WAIT, what="posts answered 500")
         receiver.set_mode("ok")  # 200 but not exactly OK
         wait_until(lambda: len(receiver.bodies("ok")) >= 2, POST_WAIT, what="posts answered ok")
@@ -86,9 +93,14 @@ class ForwardTest(AgentTestCase):
         first = min(receiver.bodies("500")[:1])
         self.assertIn(first, [b"[" + c + b"]" for c in spool_files(folder).values()])
 
-        # The receiver goes down; samples accumulate.
+        # The receiver goes down; samples accumulate. The tick that was posting
+        # into the resets goes on with its next file, so the backlog is brought
+        # back only once a tick has ended on the refusal, as the status shows:
+        # every later tick begins with the oldest file.
         port = receiver.port
         receiver.stop()
+        wait_until(lambda: upload_status(api_port)["failure"] == "receiver not reached",
+                   POST_WAIT, what="a tick ended by the refusal")
         wait_until(lambda: len(spool_files(folder)) >= 5, POST_WAIT, what="a backlog of five files")
         backlog = spool_files(folder)
         ordered = [b"[" + backlog[n] + b"]" for n in sorted(backlog, key=spool_order)]
@@ -96,7 +108,13 @@ class ForwardTest(AgentTestCase):
         back = self.receiver(port=port)
         wait_until(lambda: set(ordered) <= set(back.bodies("OK")), POST_WAIT, what="the whole backlog")
         received = [b for b in back.bodies("OK") if b in set(ordered)]
-        self.assertEqual(received[:len(ordered)], ordered, "oldest first and complete")
+        # On a failure, what the receiver got, named by spool file.
+        names = {b"[" + backlog[n] + b"]": n for n in backlog}
+        arrivals = ["%s %s" % (names.get(p["body"], "(newer)"), p["answer"])
+                    for p in back.snapshot()]
+        self.assertEqual(received[:len(ordered)], ordered,
+                         "oldest first and complete; backlog %s; arrivals %s\n--- console:\n%s"
+                         % (sorted(backlog, key=spool_order), arrivals, agent.text()[-3000:]))
         self.assert_json_arrays(back.bodies())
         wait_until(lambda: not (set(backlog) & set(spool_files(folder))), 20,
                    what="the backlog's files deleted")
