@@ -30,10 +30,16 @@ target_link_libraries(talvero-tests PRIVATE talvero_core ${gtest_libs})
 target_compile_definitions(talvero-tests PRIVATE TALVERO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 if(WIN32)
+  # Each Windows test runs in a Wine prefix of its own, made on first use:
+  # every test ends its Wine session when it is done, which would end the
+  # programs of any other test in the same prefix, and with a prefix each the
+  # tests can run side by side. scripts/test removes them for a fresh start.
+  set(wine_prefixes ${CMAKE_BINARY_DIR}/wineprefixes)
   # Under Wine the unit tests run through the script that owns the prefix.
   add_test(NAME wine_unit
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run $<TARGET_FILE:talvero-tests>)
-  set_tests_properties(wine_unit PROPERTIES LABELS "wine;unit" TIMEOUT 600)
+  set_tests_properties(wine_unit PROPERTIES LABELS "wine;unit" TIMEOUT 600
+    ENVIRONMENT "WINEPREFIX=${wine_prefixes}/wine_unit")
 else()
   add_test(NAME unit COMMAND talvero-tests)
   set_tests_properties(unit PROPERTIES LABELS unit TIMEOUT 600)
@@ -48,9 +54,12 @@ if(TALVERO_BUILD_AGENT)
 endif()
 foreach(suite ${e2e_suites})
   get_filename_component(suite_name ${suite} NAME_WE)
+  set(test_environment
+    "TALVERO_AGENT=$<TARGET_FILE:talvero-agent>;TALVERO_BUILD_DIR=${CMAKE_BINARY_DIR}")
   if(WIN32)
     set(test_name wine_${suite_name})
     set(test_labels "wine;e2e")
+    list(APPEND test_environment "WINEPREFIX=${wine_prefixes}/${test_name}")
   else()
     set(test_name e2e_${suite_name})
     set(test_labels e2e)
@@ -59,5 +68,5 @@ foreach(suite ${e2e_suites})
     COMMAND ${PYTHON3} -m unittest -v ${suite_name}
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(${test_name} PROPERTIES LABELS "${test_labels}" TIMEOUT 900
-    ENVIRONMENT "TALVERO_AGENT=$<TARGET_FILE:talvero-agent>;TALVERO_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "${test_environment}")
 endforeach()
