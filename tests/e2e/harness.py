@@ -47,9 +47,9 @@ Channel1.Device1.Serial=VT_I4,static-ro,1234
 DEFAULT_TAGS = "Level\nCount\nSetpoint\nName\nRunning\nSerial\n"
 
 
-def api_post_text(port, query, timeout=20.0):
+def api_exchange(port, query, timeout=20.0):
     """POSTs to the agent's API with query and no body on a fresh loopback
-    connection; returns the answer's body as text."""
+    connection; returns the whole answer as bytes."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
         conn.sendall(b"POST /?" + query.encode() + b" HTTP/1.0\r\n\r\n")
         chunks = []
@@ -58,13 +58,24 @@ def api_post_text(port, query, timeout=20.0):
             if not chunk:
                 break
             chunks.append(chunk)
-    return b"".join(chunks).partition(b"\r\n\r\n")[2].decode("utf-8")
+    return b"".join(chunks)
+
+
+def api_post_text(port, query, timeout=20.0):
+    """The same; returns the answer's body as text."""
+    return api_exchange(port, query, timeout).partition(b"\r\n\r\n")[2].decode("utf-8")
 
 
 def api_post(port, query, timeout=20.0):
-    """The same, the body read as a JSON value."""
+    """The same, the body read as a JSON value. An answer that is no JSON
+    fails the test with the answer and every running agent's console."""
     import json
-    return json.loads(api_post_text(port, query, timeout))
+    answer = api_exchange(port, query, timeout)
+    try:
+        return json.loads(answer.partition(b"\r\n\r\n")[2].decode("utf-8"))
+    except ValueError:
+        raise AssertionError("no JSON in the answer to %s on port %d: %r%s"
+                             % (query, port, answer, running_agents_text())) from None
 
 
 def free_port():
@@ -77,6 +88,20 @@ def free_port():
 RUNNING_AGENTS = []
 
 
+def running_agents_text():
+    """The end of each running agent's console, and of its error output when
+    there is any (Wine reports a crash there), for a failure's message."""
+    text = ""
+    for agent in RUNNING_AGENTS:
+        text += "\n--- console of agent %d (end):\n%s" % (agent.pid, agent.text()[-3000:])
+        errors = agent.error_text()
+        if errors.strip():
+            text += "\n--- error output of agent %d (end):\n%s" % (agent.pid, errors[-3000:])
+        if agent.popen.poll() is not None:
+            text += "\n--- agent %d has ended with exit code %d" % (agent.pid, agent.popen.returncode)
+    return text
+
+
 def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
     """Polls predicate until it is true; fails the test after timeout seconds,
     naming what it waited for (a text, or a function giving it at that time)
@@ -87,10 +112,8 @@ def wait_until(predicate, timeout=20.0, interval=0.05, what="condition"):
         if value:
             return value
         if time.monotonic() > deadline:
-            message = "timed out waiting for " + (what() if callable(what) else what)
-            for agent in RUNNING_AGENTS:
-                message += "\n--- console of agent %d (end):\n%s" % (agent.pid, agent.text()[-3000:])
-            raise AssertionError(message)
+            raise AssertionError("timed out waiting for " + (what() if callable(what) else what)
+                                 + running_agents_text())
         time.sleep(interval)
 
 
