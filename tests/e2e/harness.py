@@ -6,6 +6,7 @@ The agent under test is named by the environment:
 Every process started here is ended by its PID.
 """
 import os
+import random
 import shutil
 import signal
 import socket
@@ -78,7 +79,34 @@ def api_post(port, query, timeout=20.0):
                              % (query, port, answer, running_agents_text())) from None
 
 
+def _ephemeral_ports_start():
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768
+
+
+_PORT_CHOICE = random.SystemRandom()
+
+
 def free_port():
+    """A loopback port that is free now, for an agent to listen on.
+
+    It is drawn from below the kernel's ephemeral range. Receivers bound to
+    port 0 and the local ends of outgoing connections, in this test and in
+    the test running beside it, take their ports from that range: one of them
+    could take a port picked there before the agent binds it, and the test's
+    requests would then reach a stranger."""
+    low, high = 20000, _ephemeral_ports_start()
+    for _ in range(100 if high - low >= 1000 else 0):
+        port = _PORT_CHOICE.randrange(low, high)
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]

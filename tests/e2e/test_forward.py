@@ -229,6 +229,7 @@ class ForwardTest(AgentTestCase):
         folder, agent = self.start_agent(
             config={"ITEMS": {"cf": "1"}, "APIS": {"api_host": receiver.url()},
                     "HTTP": {"port": str(port)}})
+        agent.wait_for("The http server started on port %d successfully!" % port, 40)
         wait_until(lambda: any(b'"i":"Setpoint","v":"2.500000"' in b for b in receiver.bodies()),
                    40, what="the first upload of Setpoint")
 
