@@ -20,6 +20,8 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 AGENT = os.environ.get("TALVERO_AGENT", os.path.join(REPO, "build", "talvero-agent"))
 IS_WINDOWS = AGENT.endswith(".exe")
 WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
+# Wine's own error lines only, for the error output of the programs it runs.
+WINE_ERRORS_SHOWN = "-all,err+all"
 
 DEFAULT_CONFIG = {
     "SERVER": {"host": "127.0.0.1", "isautorun": "0", "isremote": "0"},
@@ -87,9 +89,6 @@ def _ephemeral_ports_start():
         return 32768
 
 
-_PORT_CHOICE = random.SystemRandom()
-
-
 def free_port():
     """A loopback port that is free now, for an agent to listen on.
 
@@ -99,14 +98,15 @@ def free_port():
     could take a port picked there before the agent binds it, and the test's
     requests would then reach a stranger."""
     low, high = 20000, _ephemeral_ports_start()
-    for _ in range(100 if high - low >= 1000 else 0):
-        port = _PORT_CHOICE.randrange(low, high)
-        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-            try:
-                s.bind(("127.0.0.1", port))
-            except OSError:
-                continue
-            return port
+    if high - low >= 1000:
+        for _ in range(100):
+            port = random.randrange(low, high)
+            with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+                try:
+                    s.bind(("127.0.0.1", port))
+                except OSError:
+                    continue
+                return port
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
@@ -215,7 +215,7 @@ class AgentProcess:
             # Wine's own error lines (a class COM could not find, a process
             # that could not start) go to the error output, which a failed
             # wait shows.
-            full_env["WINEDEBUG"] = "-all,err+all"
+            full_env["WINEDEBUG"] = WINE_ERRORS_SHOWN
         full_env.setdefault("XDG_RUNTIME_DIR", folder.root)
         full_env.setdefault("XDG_CONFIG_HOME", os.path.join(folder.root, "config-home"))
         full_env.update(env or {})
@@ -335,7 +335,7 @@ def install_com_servers(folder):
     for name in COM_SERVER_FILES:
         shutil.copy2(os.path.join(build, name), os.path.join(folder.root, name))
     # Wine's own error lines are kept, so that a failure shows its cause.
-    environment = dict(os.environ, WINEDEBUG="-all,err+all")
+    environment = dict(os.environ, WINEDEBUG=WINE_ERRORS_SHOWN)
     command = [os.path.join(REPO, "scripts", "register-sim-com"), folder.root]
     # Where scripts/wine-run cannot turn off address randomization, Wine
     # now and then fails to start a program at all ("failed to map the
