@@ -6,7 +6,8 @@
 
 struct OpcSession;
 
-// Each operation holds session->lock for the whole call, so that no other
-// OPC user (supervisor, sampler) runs between its steps. A null session
-// answers nothing, as for any unanswered request.
+// The table's call lock is session->lock, which the bridge holds for the
+// whole of each operation, so that no other OPC user (supervisor, sampler)
+// runs between its steps. A null session answers nothing, as for any
+// unanswered request.
 BridgeOperations OpcSessionOperations(OpcSession* session);

@@ -72,18 +72,96 @@ TEST(RequestBridge, EachKindRunsItsOperationWithItsThirdKey) {
   EXPECT_EQ(fake.calls[1], "list(g,i,L)");
 }
 
-TEST(RequestBridge, TimesOutWithTheWorkerStoppedAndRunsTheRequestLater) {
+TEST(RequestBridge, TimedOutRequestIsWithdrawnAndNeverRuns) {
   FakeOperations fake;
   RequestBridge bridge(fake.Table(), 150);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(bridge.SubmitAndWait(Request(&kWriteKind)), "TimeOut");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
-  EXPECT_EQ(bridge.QueuedCount(), 1u);
-  bridge.OpcWorkerTick();
-  // The late write reaches the server, but its answer is not kept for anyone.
-  EXPECT_EQ(fake.calls.size(), 1u);
   EXPECT_EQ(bridge.QueuedCount(), 0u);
+  bridge.OpcWorkerTick();
+  // The worker, started late, finds nothing to write.
+  EXPECT_TRUE(fake.calls.empty());
   EXPECT_EQ(bridge.AnswerCount(), 0u);
+  EXPECT_EQ(bridge.WaitingCount(), 0u);
+}
+
+TEST(RequestBridge, RequestWhoseWaiterLeftWhileTheCallLockWasHeldIsNotBegun) {
+  // The sampler holds the session: the worker has taken the write and waits
+  // for the lock while the waiter gives up.
+  FakeOperations fake;
+  std::mutex session;
+  BridgeOperations table = fake.Table();
+  table.callLock = &session;
+  RequestBridge bridge(table, 100, 0);
+  std::unique_lock<std::mutex> sampler(session);
+  std::string answer;
+  std::thread waiter([&] { answer = bridge.SubmitAndWait(Request(&kWriteKind)); });
+  ASSERT_TRUE(bridge.AwaitQueued(1, 10000));
+  std::thread tick([&bridge] { bridge.OpcWorkerTick(); });
+  ASSERT_TRUE(bridge.AwaitQueuedAtMost(0, 10000));
+  waiter.join();
+  EXPECT_EQ(answer, "TimeOut");
+  sampler.unlock();
+  tick.join();
+  EXPECT_TRUE(fake.calls.empty());
+  EXPECT_EQ(bridge.AnswerCount(), 0u);
+}
+
+TEST(RequestBridge, CallThatOutlastsTheLimit) {
+  // A call of 300 ms against a limit of 100 ms. A write that has reached the
+  // server is waited for within the grace, so TimeOut never hides a write
+  // that happened; a read's waiter, or a write's past the grace, gives up and
+  // the late answer is dropped.
+  struct Case {
+    const RequestKind* kind;
+    int64_t graceMs;
+    std::string answer;
+  } cases[] = {
+      {&kWriteKind, 10000, "ok"},
+      {&kWriteKind, 0, "TimeOut"},
+      {&kReadKind, 10000, "TimeOut"},
+  };
+  for (const Case& c : cases) {
+    int calls = 0;
+    BridgeOperation slow = [&calls](const std::string&, const std::string&, const std::string&) {
+      ++calls;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return std::string("ok");
+    };
+    RequestBridge bridge(BridgeOperations{slow, slow, slow}, 100, 0, kBridgeQueueLimit, c.graceMs);
+    std::string answer;
+    std::thread waiter([&] { answer = bridge.SubmitAndWait(Request(c.kind)); });
+    ASSERT_TRUE(bridge.AwaitQueued(1, 10000));
+    bridge.OpcWorkerTick();
+    waiter.join();
+    EXPECT_EQ(answer, c.answer) << c.kind->code << " grace " << c.graceMs;
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(bridge.AnswerCount(), 0u);
+    EXPECT_EQ(bridge.WaitingCount(), 0u);
+  }
+}
+
+TEST(RequestBridge, FullQueueAnswersBusyAtOnce) {
+  FakeOperations fake;
+  RequestBridge bridge(fake.Table(), 10000, 0, 2);
+  std::vector<std::thread> waiters;
+  std::vector<std::string> answers(2);
+  for (int n = 0; n < 2; ++n) {
+    waiters.emplace_back([&, n] { answers[n] = bridge.SubmitAndWait(Request(&kReadKind)); });
+    ASSERT_TRUE(bridge.AwaitQueued(static_cast<std::size_t>(n + 1), 10000));
+  }
+  // The worker has not run: the third request would wait the full limit.
+  EXPECT_EQ(bridge.SubmitAndWait(Request(&kWriteKind, "third")), "Busy");
+  EXPECT_EQ(bridge.QueuedCount(), 2u);
+  EXPECT_EQ(bridge.WaitingCount(), 2u);
+  bridge.OpcWorkerTick();
+  for (auto& waiter : waiters) waiter.join();
+  EXPECT_EQ(answers, (std::vector<std::string>{"[]", "[]"}));
+  EXPECT_EQ(fake.calls.size(), 2u);
+  // Room again: the next request is queued and served.
+  Worker worker(&bridge);
+  EXPECT_EQ(bridge.SubmitAndWait(Request(&kReadKind)), "[]");
 }
 
 TEST(RequestBridge, DefaultLimitIsTenSeconds) { EXPECT_EQ(kBridgeTimeoutMs, 10000); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 
 // One OPC operation as the worker calls it: (group, item, the kind's argument).
@@ -10,12 +11,17 @@ using BridgeOperation =
     std::function<std::string(const std::string&, const std::string&, const std::string&)>;
 
 // The three operations the worker runs. The agent's table runs the OPC
-// client's operations under the session lock; tests hand fakes. An empty
-// entry answers nothing (its waiter times out).
+// client's operations; tests hand fakes. An empty entry answers nothing (its
+// waiter times out).
 struct BridgeOperations {
   BridgeOperation read;
   BridgeOperation write;
   BridgeOperation list;
+  // Held by the worker around each operation it runs (the agent's session
+  // lock), or none. The bridge takes it before it lets a request go ahead, so
+  // a request whose waiter gave up while the worker waited for it never
+  // reaches the server.
+  std::mutex* callLock = nullptr;
 };
 
 // How the API wraps an operation's answer: data ("[" or "{") or a write's "ok".
@@ -26,6 +32,10 @@ struct RequestKind {
   const char* argumentKey;  // the parameter that holds the operation's third argument
   BridgeOperation BridgeOperations::*operation;
   AnswerEnvelope envelope;
+  // True for a write: once its call to the server has begun it is going to
+  // reach the device, so its waiter waits for the call's end (see
+  // kBridgeCallGraceMs) rather than answer TimeOut for a write that happens.
+  bool changesServer;
 };
 
 // Read tag values (30), write tag values (40), list the leaf names of a branch (50).
