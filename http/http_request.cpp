@@ -54,7 +54,15 @@ bool ParseRequest(const std::string& received, HttpRequest* request) {
     ParseParams(request, UrlDecode(query));
   }
   request->body = ParseHeaders(request, rest);
-  ParseParams(request, UrlDecode(request->body));
+  HttpRequest fromBody;
+  ParseParams(&fromBody, UrlDecode(request->body));
+  for (const auto& param : fromBody.params) {
+    if (request->params.count(param.first) != 0) {
+      request->queryAndBodyShareName = true;
+    } else {
+      request->params.emplace(param);
+    }
+  }
   return true;
 }
 

@@ -12,6 +12,10 @@ struct HttpRequest {
   std::map<std::string, std::string> params;
   // The body exactly as received: what a signature covers.
   std::string body;
+  // True when a parameter is named both in the query and in the body. The
+  // query is not signed, so with a key such a request could change what a
+  // signed body asks for.
+  bool queryAndBodyShareName = false;
 
   // Adds the pair unless name is already present.
   void AddParam(const std::string& name, const std::string& value);

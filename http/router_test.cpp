@@ -120,6 +120,40 @@ TEST(Signature, Cases) {
   EXPECT_TRUE(reached);
 }
 
+TEST(Signature, QueryCannotReplaceASignedBodyParameter) {
+  // A body signed for a read, and a query that would turn it into a write.
+  struct Case {
+    std::string key, query, body;
+    std::string answer;     // the answer's body
+    std::string submitted;  // the argument that reached the bridge, "-" for none
+  } cases[] = {
+      {"secret", "?c=40&tagkvs=Setpoint:55", "c=30&tags=Setpoint",
+       "{\"code\":401,\"msg\":\"Auth failed\"}", "-"},
+      // One shared name is enough, whatever its value.
+      {"secret", "?c=30", "c=30&tags=Setpoint", "{\"code\":401,\"msg\":\"Auth failed\"}", "-"},
+      {"secret", "?group=A", "c=30&group=B&tags=T", "{\"code\":401,\"msg\":\"Auth failed\"}", "-"},
+      // The query may add what the body lacks.
+      {"secret", "?c=30", "tags=Setpoint", "{\"code\":200,\"data\":[]}", "Setpoint"},
+      // Without a key nothing is signed: the query's value is used, as always.
+      {"", "?c=30&tags=Q", "c=40&tags=B", "{\"code\":200,\"data\":[]}", "Q"},
+  };
+  for (const Case& c : cases) {
+    std::string submitted = "-";
+    ApiAccess access{c.key, [&submitted](BridgeRequest request) {
+                       submitted = request.argument;
+                       return std::string("[]");
+                     }};
+    HttpResponse response(platform::kInvalidSocket, "1.0");
+    AnswerRequestText(
+        access,
+        "POST /" + c.query + " HTTP/1.0\r\nsign: " + Md5Of(c.body + c.key) + "\r\n\r\n" + c.body,
+        &response);
+    const std::string& sent = response.sentText;
+    EXPECT_EQ(sent.substr(sent.find("\r\n\r\n") + 4), c.answer) << c.query << " + " << c.body;
+    EXPECT_EQ(submitted, c.submitted) << c.query << " + " << c.body;
+  }
+}
+
 TEST(Signature, ConstantTimeEquals) {
   EXPECT_TRUE(ConstantTimeEquals("", ""));
   EXPECT_TRUE(ConstantTimeEquals("ABC", "ABC"));
