@@ -33,7 +33,8 @@ bool ParseIpv4(const std::string& text, uint32_t* address) {
   return true;
 }
 
-std::vector<AllowEntry> ParseAllowList(const std::string& allowList) {
+std::vector<AllowEntry> ParseAllowList(const std::string& allowList,
+                                       std::vector<std::string>* malformed) {
   std::vector<AllowEntry> entries;
   std::size_t start = 0;
   while (start <= allowList.size()) {
@@ -44,19 +45,21 @@ std::vector<AllowEntry> ParseAllowList(const std::string& allowList) {
     if (entry.empty()) continue;
     AllowEntry parsed;
     std::string addressText = entry;
+    bool valid = true;
     const std::size_t slash = entry.find('/');
     if (slash != std::string::npos) {
       addressText = entry.substr(0, slash);
       const std::string bits = entry.substr(slash + 1);
-      if (bits.empty() || bits.size() > 2 ||
-          bits.find_first_not_of("0123456789") != std::string::npos) {
-        continue;
-      }
-      parsed.prefixBits = std::atoi(bits.c_str());
-      if (parsed.prefixBits > 32) continue;
+      valid = !bits.empty() && bits.size() <= 2 &&
+              bits.find_first_not_of("0123456789") == std::string::npos;
+      if (valid) parsed.prefixBits = std::atoi(bits.c_str());
+      valid = valid && parsed.prefixBits <= 32;
     }
-    if (!ParseIpv4(addressText, &parsed.address)) continue;
-    entries.push_back(parsed);
+    if (valid && ParseIpv4(addressText, &parsed.address)) {
+      entries.push_back(parsed);
+    } else if (malformed != nullptr) {
+      malformed->push_back(entry);
+    }
   }
   return entries;
 }
@@ -163,25 +166,62 @@ void HttpServer::ConnectionThread(Handoff next) {
   slotFreed_.notify_all();
 }
 
+void HttpServer::RequestStop() {
+  stopRequested_.store(true);
+  std::lock_guard<std::mutex> guard(slotMutex_);
+  slotFreed_.notify_all();
+}
+
+namespace {
+
+bool StartNetworkingOrSay(platform::Env* env) {
+  std::string error;
+  if (platform::StartNetworking(&error)) return true;
+  PrintErrorLine(env, "\nFailed to start http server!", false);
+  PrintText(env, "\n" + error);
+  return false;
+}
+
+}  // namespace
+
 bool HttpServer::Serve() {
-  if (!Listen()) return false;
+  if (!StartNetworkingOrSay(env_)) return false;
+  // The port may be held by another program (or an agent that is ending):
+  // the API comes up as soon as it is free, without a restart.
+  std::string lastCause;
+  while (!Bind(&lastCause)) {
+    std::unique_lock<std::mutex> guard(slotMutex_);
+    if (slotFreed_.wait_for(guard, std::chrono::milliseconds(settings_.listenRetryMs),
+                            [this] { return stopRequested_.load(); })) {
+      return false;
+    }
+  }
   RunAcceptLoop();
   return true;
 }
 
 bool HttpServer::Listen() {
+  std::string lastCause;
+  return StartNetworkingOrSay(env_) && Bind(&lastCause);
+}
+
+bool HttpServer::Bind(std::string* lastCause) {
   const int port = settings_.port;
   std::string error;
-  if (!platform::StartNetworking(&error)) {
-    PrintErrorLine(env_, "\nFailed to start http server!", false);
-    PrintText(env_, "\n" + error);
-    return false;
-  }
+  bindAttempts_.fetch_add(1);
   listenSocket_ = platform::OpenListener(port, kListenBacklog, settings_.loopbackOnly, &error);
   if (listenSocket_ == platform::kInvalidSocket) {
-    PrintErrorLine(env_,
-                   FormatText("\nThe http server could not use port %d: %s", port, error.c_str()),
-                   false);
+    if (error != *lastCause) {
+      const int64_t retry = settings_.listenRetryMs;
+      PrintErrorLine(env_,
+                     FormatText("\nThe http server could not use port %d: %s; it tries again "
+                                "every %lld %s.",
+                                port, error.c_str(),
+                                static_cast<long long>(retry % 1000 == 0 ? retry / 1000 : retry),
+                                retry % 1000 == 0 ? "s" : "ms"),
+                     false);
+      *lastCause = error;
+    }
     return false;
   }
   boundPort_.store(platform::LocalPort(listenSocket_));
@@ -318,6 +358,20 @@ void HttpServer::HandleConnection(platform::SocketHandle socket, int64_t accepte
   platform::CloseSocket(socket);
 }
 
+void ReportAllowListProblems(const std::string& allowList, platform::Env* env) {
+  std::vector<std::string> malformed;
+  const bool anyValid = !ParseAllowList(allowList, &malformed).empty();
+  for (const std::string& entry : malformed) {
+    PrintErrorLine(env,
+                   "\nThe allowip entry \"" + entry +
+                       "\" is neither an IPv4 address nor address/bits; it is left out.",
+                   false);
+  }
+  if (!anyValid && !malformed.empty()) {
+    PrintErrorLine(env, "\nThe allowip setting holds no valid entry: no peer is admitted.", false);
+  }
+}
+
 void ServeHttpApi(const HttpSettings& settings, SubmitFunction submit, platform::Env* env) {
   if (settings.port <= 0) return;
   if (settings.port > 65535) {
@@ -328,6 +382,7 @@ void ServeHttpApi(const HttpSettings& settings, SubmitFunction submit, platform:
                    false);
     return;
   }
+  ReportAllowListProblems(settings.allowList, env);
   HttpServer* server = new HttpServer(settings, std::move(submit), env);
   server->Serve();
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/request_bridge.h"
 #include "http/router.h"
 #include "platform/env.h"
 #include "platform/sockets.h"
@@ -37,6 +38,14 @@ constexpr int64_t kFailureLineIntervalMs = 60000;
 constexpr int kMaxAcceptsPerWait = 256;
 // Pending connections the system may hold before the listener accepts them.
 constexpr int kListenBacklog = 128;
+// A port that cannot be bound (another program listens on it) is tried again
+// this often, for as long as the agent runs.
+constexpr int64_t kListenRetryMs = 10000;
+
+// The bridge answers Busy while connection threads are still free, so a
+// request that is not for the OPC server is answered even then.
+static_assert(kBridgeQueueLimit < static_cast<std::size_t>(kMaxConnectionThreads),
+              "the bridge's queue must be full before the connection threads are taken");
 
 // What the listener is handed by the agent.
 struct HttpSettings {
@@ -51,6 +60,8 @@ struct HttpSettings {
   std::function<std::string(int activeConnections)> statusReport;
   // An answer not sent by then closes its connection (a peer that does not read).
   int answerSendLimitMs = kAnswerSendLimitMs;
+  // How long Serve waits before it tries a port it could not bind again.
+  int64_t listenRetryMs = kListenRetryMs;
 };
 
 // One IPv4 range of the allow list: address and prefix length.
@@ -67,8 +78,14 @@ std::size_t WaitingConnectionLimit(int descriptorLimit);
 bool ParseIpv4(const std::string& text, uint32_t* address);
 
 // The entries of an allow list: separated by ",", ";" or blanks, each an
-// address or address/bits. Entries that are neither are left out.
-std::vector<AllowEntry> ParseAllowList(const std::string& allowList);
+// address or address/bits. Entries that are neither are left out, and added
+// to *malformed when it is given.
+std::vector<AllowEntry> ParseAllowList(const std::string& allowList,
+                                       std::vector<std::string>* malformed = nullptr);
+
+// Prints one line for each entry of allowList that ParseAllowList leaves
+// out, and one more when no entry is left: then no peer can connect.
+void ReportAllowListProblems(const std::string& allowList, platform::Env* env);
 
 class HttpServer {
  public:
@@ -80,20 +97,27 @@ class HttpServer {
   ~HttpServer();
 
   // Binds, listens and runs the accept loop until RequestStop (never, in the
-  // agent). Returns false, having printed why, when it could not start.
+  // agent). A port it cannot bind is tried again every listenRetryMs, the
+  // failure told once per cause and the banner printed once it listens.
+  // Returns false, having printed why, when networking cannot start or a
+  // stop came before the port could be bound.
   bool Serve();
-  // The two halves of Serve: Listen binds and prints the banner (false, having
-  // printed why, on failure); RunAcceptLoop serves until RequestStop.
+  // The two halves of Serve, each once: Listen binds and prints the banner
+  // (false, having printed why, on failure); RunAcceptLoop serves until
+  // RequestStop.
   bool Listen();
   void RunAcceptLoop();
 
   // True when the peer's dotted-decimal address may connect.
   bool IsPeerAllowed(const std::string& peerAddress) const;
 
-  // Ends the accept loop within about 100 ms (tests). Any thread.
-  void RequestStop() { stopRequested_.store(true); }
+  // Ends the accept loop within about 100 ms, or the wait to bind again
+  // (tests). Any thread.
+  void RequestStop();
   // The port Serve listens on, 0 until it does. Any thread.
   int BoundPort() const { return boundPort_.load(); }
+  // Attempts to bind made so far. Any thread.
+  int BindAttempts() const { return bindAttempts_.load(); }
   // Connections handed to a connection thread and not yet closed. Any thread.
   int ActiveConnections() const { return activeConnections_.load(); }
   // Connection threads alive, busy or waiting for a connection. Any thread.
@@ -116,6 +140,10 @@ class HttpServer {
   };
   // Prints a failure of the accept loop with its cause (listener thread only).
   void ReportListenerFailure(const std::string& cause, int64_t nowMs);
+  // One attempt to bind and listen, networking started: true with the
+  // banner printed; else false, the failure printed unless its cause is
+  // *lastCause, which then holds it (listener thread only).
+  bool Bind(std::string* lastCause);
   // Gives the connection to a waiting connection thread, or to a new one.
   void HandOver(platform::SocketHandle socket, int64_t acceptedAtMs);
   // A connection thread: answers its first connection, then the ones handed
@@ -132,11 +160,13 @@ class HttpServer {
   int64_t lastFailureLineMs_ = 0;
   std::atomic<bool> stopRequested_{false};
   std::atomic<int> boundPort_{0};
+  std::atomic<int> bindAttempts_{0};
   std::atomic<int> activeConnections_{0};
   // slotMutex_ guards handoffs_, idleThreads_, threadCount_, endedConnections_
   // and destroying_.
-  // slotFreed_ is signalled under it when a connection ends or a thread
-  // ends; handoffReady_ when a connection is queued for a waiting thread.
+  // slotFreed_ is signalled under it when a connection ends, a thread ends
+  // or a stop is asked; handoffReady_ when a connection is queued for a
+  // waiting thread.
   std::mutex slotMutex_;
   std::condition_variable slotFreed_;
   std::condition_variable handoffReady_;
@@ -150,6 +180,7 @@ class HttpServer {
 
 // The listener's whole life, for a thread of its own: returns at once when
 // the port is 0 or negative, refuses a port above 65535 with a console line,
-// else serves for ever (returning only when the start fails). The server
-// lives until the process ends: connection threads may still use it.
+// names each malformed allowip entry on the console, else serves for ever
+// (returning only when networking cannot start). The server lives until the
+// process ends: connection threads may still use it.
 void ServeHttpApi(const HttpSettings& settings, SubmitFunction submit, platform::Env* env);
