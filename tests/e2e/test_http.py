@@ -100,6 +100,18 @@ class Signatures(HttpTestCase):
         self.assertEqual(body_of(self.post(port, "?c=10", headers=b"sign: " + key_only + b"\r\n")), ok)
 
 
+    def test_query_cannot_replace_a_signed_body_parameter(self):
+        port, _ = self.serve_with_items(http={"key": "s3cret"})
+        body = b"c=30&group=Channel1&item=Device1&tags=Setpoint"
+        sign = b"sign: " + hashlib.md5(body + b"s3cret").hexdigest().encode() + b"\r\n"
+        # Signed for a read; the unsigned query would make it a write of 55.
+        answer = body_of(self.post(port, "?c=40&tagkvs=Setpoint:55", body=body, headers=sign))
+        self.assertEqual(answer, b'{"code":401,"msg":"Auth failed"}')
+        read = json.loads(body_of(self.post(port, body=body, headers=sign)))
+        self.assertEqual(read["code"], 200, read)
+        self.assertEqual(read["data"][0]["v"], "2.500000")
+
+
 class AllowList(HttpTestCase):
     def test_listed_address_is_served(self):
         port, _ = self.serve({"allowip": "10.0.0.1, 127.0.0.1"})
