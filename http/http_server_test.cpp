@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
+#include "common/text_helpers.h"
 #include "http/router.h"
 
 namespace {
@@ -196,16 +199,165 @@ TEST(WaitingConnectionLimit, StaysBelowTheDescriptorLimitWithRoomToSpare) {
   }
 }
 
-TEST(HttpServerBind, PortInUseIsReported) {
-  std::string error;
-  platform::SocketHandle holder = platform::OpenListener(0, 5, true, &error);
-  ASSERT_NE(holder, platform::kInvalidSocket) << error;
+// A console that keeps what is printed and lets a test await a line.
+class AwaitableConsole : public platform::EnvWrapper {
+ public:
+  AwaitableConsole() : EnvWrapper(platform::Env::Default()) {}
+  void ConsoleWrite(const std::string& text) override { Add(text); }
+  void ConsoleWriteColoured(uint16_t, const std::string& text) override { Add(text); }
+
+  // Times fragment has been printed.
+  int Count(const std::string& fragment) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return CountLocked(fragment);
+  }
+  bool Await(const std::string& fragment, int64_t timeoutMs) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return printedMore_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return CountLocked(fragment) > 0; });
+  }
+  std::string Printed() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return printed_;
+  }
+
+ private:
+  void Add(const std::string& text) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    printed_ += text;
+    printedMore_.notify_all();
+  }
+  int CountLocked(const std::string& fragment) const {
+    int count = 0;
+    for (std::size_t at = printed_.find(fragment); at != std::string::npos;
+         at = printed_.find(fragment, at + 1)) {
+      ++count;
+    }
+    return count;
+  }
+  std::mutex mutex_;  // guards printed_; printedMore_ is signalled under it
+  std::condition_variable printedMore_;
+  std::string printed_;
+};
+
+// A listener of this test's own on a free loopback port, standing for
+// another program that holds the agent's port.
+struct PortHolder {
+  PortHolder() {
+    std::string error;
+    socket = platform::OpenListener(0, 5, true, &error);
+    EXPECT_NE(socket, platform::kInvalidSocket) << error;
+    port = platform::LocalPort(socket);
+  }
+  ~PortHolder() { Release(); }
+  void Release() {
+    if (socket != platform::kInvalidSocket) platform::CloseSocket(socket);
+    socket = platform::kInvalidSocket;
+  }
+  platform::SocketHandle socket;
+  int port = 0;
+};
+
+HttpSettings SettingsFor(int port, int64_t retryMs) {
   HttpSettings settings;
-  settings.port = platform::LocalPort(holder);
+  settings.port = port;
   settings.loopbackOnly = true;
-  HttpServer server(settings, nullptr, platform::Env::Default());
-  EXPECT_FALSE(server.Serve());
-  platform::CloseSocket(holder);
+  settings.versionText = "1.0";
+  settings.listenRetryMs = retryMs;
+  return settings;
+}
+
+TEST(HttpServerBind, PortInUseIsReportedWithItsCause) {
+  PortHolder holder;
+  AwaitableConsole console;
+  HttpServer server(SettingsFor(holder.port, kListenRetryMs), nullptr, &console);
+  EXPECT_FALSE(server.Listen());
+  EXPECT_NE(
+      console.Printed().find(FormatText("\nThe http server could not use port %d: ", holder.port)),
+      std::string::npos)
+      << console.Printed();
+  EXPECT_NE(console.Printed().find("; it tries again every 10 s."), std::string::npos);
+}
+
+TEST(HttpServerBind, PortInUseIsTriedAgainUntilItIsFree) {
+  PortHolder holder;
+  AwaitableConsole console;
+  HttpServer server(
+      SettingsFor(holder.port, 20), [](BridgeRequest) { return std::string("[]"); }, &console);
+  bool served = false;
+  std::thread serving([&] { served = server.Serve(); });
+  ASSERT_TRUE(console.Await("could not use port", 10000)) << console.Printed();
+  // Several attempts fail alike before the port is let go.
+  while (server.BindAttempts() < 3) std::this_thread::yield();
+  EXPECT_EQ(server.BoundPort(), 0);
+  holder.Release();
+  ASSERT_TRUE(console.Await("The http server started on port", 10000)) << console.Printed();
+  // The lasting failure was told once, and the server now answers.
+  EXPECT_EQ(console.Count("could not use port"), 1) << console.Printed();
+  EXPECT_EQ(server.BoundPort(), holder.port);
+  platform::SocketHandle socket = platform::ConnectLoopback(holder.port);
+  ASSERT_NE(socket, platform::kInvalidSocket);
+  platform::SendAll(socket, "POST /?c=10 HTTP/1.0\r\n\r\n");
+  std::string answer;
+  char buffer[4096];
+  std::size_t got = 0;
+  while (platform::ReceiveSome(socket, buffer, sizeof buffer, 15000, &got) ==
+         platform::ReceiveStatus::kData) {
+    answer.append(buffer, got);
+  }
+  platform::CloseSocket(socket);
+  EXPECT_NE(answer.find(kOkBody), std::string::npos) << answer;
+  server.RequestStop();
+  serving.join();
+  EXPECT_TRUE(served);
+  EXPECT_TRUE(server.AwaitNoActiveConnections(15000));
+}
+
+TEST(HttpServerBind, StopEndsTheWaitForThePort) {
+  PortHolder holder;
+  AwaitableConsole console;
+  // A wait far longer than the test: only the stop can end it.
+  HttpServer server(SettingsFor(holder.port, 600000), nullptr, &console);
+  bool served = true;
+  std::thread serving([&] { served = server.Serve(); });
+  ASSERT_TRUE(console.Await("could not use port", 10000)) << console.Printed();
+  server.RequestStop();
+  serving.join();
+  EXPECT_FALSE(served);
+  EXPECT_EQ(console.Count("started on port"), 0);
+}
+
+TEST(AllowListReport, NamesEachMalformedEntryOnce) {
+  struct Case {
+    std::string list;
+    std::vector<std::string> named;
+    bool noneLeft;
+    bool loopbackAdmitted;
+  } cases[] = {
+      {"", {}, false, true},
+      {"127.0.0.1, 10.0.0.0/8", {}, false, true},
+      {"127.0.0.l", {"127.0.0.l"}, true, false},
+      {"127.0.0.l;127.0.0.1", {"127.0.0.l"}, false, true},
+      {"10.0.0.1/33 256.1.1.1,1.2.3.4/ x",
+       {"10.0.0.1/33", "256.1.1.1", "1.2.3.4/", "x"},
+       true,
+       false},
+  };
+  for (const Case& c : cases) {
+    AwaitableConsole console;
+    ReportAllowListProblems(c.list, &console);
+    for (const std::string& entry : c.named) {
+      EXPECT_EQ(console.Count("\nThe allowip entry \"" + entry + "\" is neither"), 1)
+          << c.list << ": " << console.Printed();
+    }
+    EXPECT_EQ(console.Count("\nThe allowip entry"), static_cast<int>(c.named.size())) << c.list;
+    EXPECT_EQ(console.Count("no peer is admitted"), c.noneLeft ? 1 : 0) << c.list;
+    // The valid entries stay in force beside the malformed ones.
+    HttpSettings settings;
+    settings.allowList = c.list;
+    HttpServer server(settings, nullptr, &console);
+    EXPECT_EQ(server.IsPeerAllowed("127.0.0.1"), c.loopbackAdmitted) << c.list;
+  }
 }
 
 }  // namespace
