@@ -165,8 +165,7 @@ std::string WriteTags(OpcSession& session, const std::string& group, const std::
     handles.push_back(HandleOf(session, id));
     values.push_back(value);
   }
-  if (!session.syncIO) return "error";
-  if (handles.empty()) return "error";
+  if (!session.syncIO || handles.empty()) return "error";
   std::vector<opc::Result> errors;
   opc::Result result = session.syncIO->Write(handles, values, &errors);
   if (opc::Failed(result)) return "error";
