@@ -1,7 +1,10 @@
 #include "opc/item_set.h"
 
+#include <set>
+
 #include "common/console_output.h"
 #include "common/text.h"
+#include "opc/opc_connection.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -12,6 +15,50 @@ std::string Narrow(const std::u16string& text) { return platform::Utf16ToAnsi(te
 std::shared_ptr<opc::OpcObject> ServerUnknown(const OpcSession& session) {
   if (!session.opcServer) return nullptr;
   return session.serverUnknown;
+}
+
+// The tag names of the tags file's text, in file order. What an editor adds
+// around the names is no part of them: a byte-order mark before the first
+// line, blanks and carriage returns at a line's end. An empty line names no
+// tag, and a name listed again is added once and told once.
+TextList TagNames(platform::Env* env, const std::string& content) {
+  static const std::string kByteOrderMark = "\xEF\xBB\xBF";
+  const bool marked = content.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0;
+  TextList names;
+  std::set<std::string> seen;
+  std::set<std::string> told;
+  for (std::string line : SplitLines(marked ? content.substr(kByteOrderMark.size()) : content)) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+      line.pop_back();
+    }
+    if (line.empty()) continue;
+    if (seen.insert(line).second) {
+      names.push_back(line);
+    } else if (told.insert(line).second) {
+      PrintErrorLine(env, "\nTag listed more than once, added once: " + line, false);
+    }
+  }
+  return names;
+}
+
+// Takes the items of the last set out of the group before a new set is
+// added: a server keeps memory, and often a licence, per item, and a reload
+// that only added would pile up a copy of every item each time. The handles
+// of handleByItemId are the current group's (a new group starts without any).
+void RemovePreviousItems(OpcSession& session) {
+  std::vector<uint32_t> handles;
+  for (const auto& entry : session.handleByItemId) {
+    if (entry.second != 0) handles.push_back(entry.second);
+  }
+  session.handleByItemId.clear();
+  if (handles.empty() || !session.itemMgt) return;
+  std::vector<opc::Result> errors;
+  opc::Result result = session.itemMgt->RemoveItems(handles, &errors);
+  // Items the server had forgotten already are refused one by one: nothing
+  // to tell. A call that fails leaves the server holding the old set.
+  if (opc::Failed(result)) {
+    PrintErrorLine(session.env, "\nRemove item error: " + ServerErrorText(session, result), true);
+  }
 }
 
 }  // namespace
@@ -112,13 +159,15 @@ bool ReloadTags(OpcSession& session) {
   }
   session.items.clear();
   ++session.itemSetVersion;
-  AddItemSet(session, session.settings.group, session.settings.item, SplitLines(content));
+  AddItemSet(session, session.settings.group, session.settings.item,
+             TagNames(session.env, content));
   return true;
 }
 
 void AddItemSet(OpcSession& session, const std::string& group, const std::string& item,
                 TextList names) {
   platform::Env* env = session.env;
+  RemovePreviousItems(session);
   if (names.empty()) {
     session.itemsAdded = 0;
     session.itemsFailed = 0;

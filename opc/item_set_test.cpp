@@ -143,16 +143,92 @@ TEST_F(OpcSessionTest, ReloadTagsReadsTheFileOrReportsItMissing) {
   Write("tags.txt", "Small\n\nText");
   env_.TakeConsole();
   EXPECT_TRUE(ReloadTags(session_));
-  ASSERT_EQ(session_.items.size(), 3u);
-  EXPECT_EQ(session_.items[1].tagName, "");
-  EXPECT_EQ(session_.items[2].tagName, "Text");
-  // A reload that drops a tag keeps its handle in the map.
-  uint32_t textHandle = session_.handleByItemId["G.I.Text"];
+  ASSERT_EQ(session_.items.size(), 2u);
+  EXPECT_EQ(session_.items[1].tagName, "Text");
+  // A reload that drops a tag lets go of its handle: the server has removed
+  // the item, and may give the handle to another one.
+  ASSERT_NE(session_.handleByItemId.count("G.I.Text"), 0u);
   Write("tags.txt", "Small\n");
   env_.TakeConsole();
   EXPECT_TRUE(ReloadTags(session_));
   EXPECT_EQ(session_.items.size(), 1u);
-  EXPECT_EQ(session_.handleByItemId["G.I.Text"], textHandle);
+  EXPECT_EQ(session_.handleByItemId.count("G.I.Text"), 0u);
+  EXPECT_NE(ReadTags(session_, "G", "I", "Text").find("\"v\":\"\""), std::string::npos);
+}
+
+TEST_F(OpcSessionTest, TagNamesAreTheLinesWithoutWhatAnEditorAddsAroundThem) {
+  ASSERT_EQ(Connect(), ConnectResult::kConnected);
+  ASSERT_EQ(CreateGroup(session_, "G"), GroupResult::kCreated);
+  struct Case {
+    const char* content;
+    std::vector<std::string> names;
+    const char* told;  // the lines about names listed again
+  };
+  const Case cases[] = {
+      {"\xEF\xBB\xBFSmall\nText\n", {"Small", "Text"}, ""},
+      {"Small \r\nText\t\r\r\n", {"Small", "Text"}, ""},
+      {"\n\nSmall\n  \n\r\n\nText", {"Small", "Text"}, ""},
+      {"Small\nText\nSmall\nSmall \nText\n",
+       {"Small", "Text"},
+       "\nTag listed more than once, added once: Small"
+       "\nTag listed more than once, added once: Text"},
+      // Blanks before a name, and a mark not at the start, are the operator's.
+      {" Small\nText\xEF\xBB\xBF\n", {" Small", "Text\xEF\xBB\xBF"}, ""},
+      {"\xEF\xBB\xBF\r\n \n", {}, ""},
+  };
+  for (const Case& c : cases) {
+    Write("tags.txt", c.content);
+    env_.TakeConsole();
+    ASSERT_TRUE(ReloadTags(session_));
+    std::vector<std::string> names;
+    for (const OpcItem& entry : session_.items) names.push_back(entry.tagName);
+    EXPECT_EQ(names, c.names) << c.content;
+    std::string out = env_.TakeConsole();
+    std::string told;
+    for (size_t at = out.find("\nTag listed"); at != std::string::npos;
+         at = out.find("\nTag listed", at + 1)) {
+      told += out.substr(at, out.find('\n', at + 1) - at);
+    }
+    EXPECT_EQ(told, c.told) << out;
+  }
+}
+
+TEST_F(OpcSessionTest, AReloadRemovesThePreviousItemsFromTheServer) {
+  Write("simulation.ini", std::string(kSessionSimulation).replace(9, 0, "counts=1\n"));
+  ASSERT_EQ(Connect(), ConnectResult::kConnected);
+  ASSERT_EQ(CreateGroup(session_, "G"), GroupResult::kCreated);
+  Write("tags.txt", "Small\nText\nMissing\nAI1\n");
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(ReloadTags(session_));
+  EXPECT_EQ(Read("simulation.counts"), "items=3\n");
+  EXPECT_EQ(session_.handleByItemId.size(), 3u);
+  EXPECT_EQ(session_.itemsAdded.load(), 3);
+  // An emptied tags file lets go of every item.
+  Write("tags.txt", "\n");
+  ASSERT_TRUE(ReloadTags(session_));
+  EXPECT_EQ(Read("simulation.counts"), "items=0\n");
+  EXPECT_TRUE(session_.handleByItemId.empty());
+  // A new group holds none of the old group's items: its handles are
+  // forgotten, and the old group takes its items with it when let go.
+  Write("tags.txt", "Small\nText\n");
+  ASSERT_TRUE(ReloadTags(session_));
+  ASSERT_EQ(CreateGroup(session_, "G"), GroupResult::kCreated);
+  EXPECT_TRUE(session_.handleByItemId.empty());
+  EXPECT_EQ(session_.items[0].serverHandle, 0u);
+  env_.TakeConsole();
+  ASSERT_TRUE(ReloadTags(session_));
+  EXPECT_EQ(Read("simulation.counts"), "items=2\n");
+  EXPECT_EQ(env_.TakeConsole().find("Remove item error"), std::string::npos);
+}
+
+TEST_F(OpcSessionTest, ARemovalTheServerRefusesIsToldAndTheNewSetStillAdded) {
+  Write("simulation.ini", SimulationWithFault("removeitems"));
+  Connect({"Small"});
+  Write("tags.txt", "Text\n");
+  ASSERT_TRUE(ReloadTags(session_));
+  std::string out = env_.TakeConsole();
+  EXPECT_EQ(out.rfind("\nRemove item error: Unspecified error\nItems adding...!", 0), 0u) << out;
+  EXPECT_NE(out.find("\n1:[OK] Text"), std::string::npos) << out;
+  EXPECT_EQ(session_.handleByItemId.count("G.I.Small"), 0u);
 }
 
 TEST_F(OpcSessionTest, LongLeafNamesAreKeptWhole) {

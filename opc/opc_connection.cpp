@@ -133,6 +133,10 @@ GroupResult CreateGroup(OpcSession& session, const std::string& group) {
     return GroupResult::kAddGroupFailed;
   }
   session.serverObject = groupObject;
+  // The item handles were the previous group's; the new group holds none of
+  // the items until they are added to it.
+  session.handleByItemId.clear();
+  for (OpcItem& entry : session.items) entry.serverHandle = 0;
   std::shared_ptr<opc::OpcItemMgt> itemMgt;
   if (opc::Failed(groupObject->QueryItemMgt(&itemMgt)) || !itemMgt) {
     session.itemMgt.reset();

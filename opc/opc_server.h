@@ -117,6 +117,10 @@ class OpcItemMgt {
   virtual ~OpcItemMgt() = default;
   virtual Result AddItems(const std::vector<ItemDefinition>& items,
                           std::vector<ItemResult>* results, std::vector<Result>* errors) = 0;
+  // Takes items out of the group: the server lets go of each handle and of
+  // what it keeps for the item. errors holds one entry per handle.
+  virtual Result RemoveItems(const std::vector<uint32_t>& serverHandles,
+                             std::vector<Result>* errors) = 0;
   // QueryInterface for IOPCSyncIO on the same group object.
   virtual Result QuerySyncIO(std::shared_ptr<OpcSyncIO>* syncIO) = 0;
 };

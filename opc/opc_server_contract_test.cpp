@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "common/utf.h"
@@ -199,6 +200,37 @@ TEST_P(OpcServerContract, WritesConvertToTheCanonicalTypeAndRespectReadOnly) {
   EXPECT_DOUBLE_EQ(states[0].value.real, 7.25);
 }
 
+TEST_P(OpcServerContract, RemovedItemsAreLetGoAndTheirHandlesRefused) {
+  std::string text = kContractSimulation;
+  WriteSimulation(text.replace(text.find("delay=0"), 7, "delay=0\ncounts=1"));
+  Connect();
+  auto counts = [this] {
+    std::ifstream in(fs::path(base_) / "data" / "simulation.counts", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  opc::Result itemResult;
+  uint32_t setpoint = AddOne(itemMgt_.get(), u"Channel1.Device1.Setpoint", &itemResult);
+  uint32_t name = AddOne(itemMgt_.get(), u"Channel1.Device1.Name", &itemResult);
+  EXPECT_EQ(counts(), "items=2\n");
+  std::vector<opc::Result> errors;
+  EXPECT_EQ(itemMgt_->RemoveItems({setpoint, 0}, &errors), opc::kFalse);
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0], opc::kOk);
+  EXPECT_EQ(errors[1], opc::kInvalidHandle);
+  EXPECT_EQ(counts(), "items=1\n");
+  std::vector<opc::ItemState> states;
+  EXPECT_EQ(syncIO_->Read(opc::kSourceDevice, {setpoint, name}, &states, &errors), opc::kFalse);
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0], opc::kInvalidHandle);
+  EXPECT_EQ(states[1].value.text, u"pump one, with commas");
+  // Removed once is removed: a second removal refuses the handle.
+  EXPECT_EQ(itemMgt_->RemoveItems({setpoint}, &errors), opc::kFalse);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], opc::kInvalidHandle);
+  EXPECT_EQ(itemMgt_->RemoveItems({name}, &errors), opc::kOk);
+  EXPECT_EQ(counts(), "items=0\n");
+}
+
 TEST_P(OpcServerContract, BrowsesLeavesOfABranchInFileOrder) {
   Connect();
   std::shared_ptr<opc::OpcBrowseServerAddressSpace> browse;
@@ -290,4 +322,8 @@ TEST_P(OpcServerContract, FaultSwitchesFailTheirStep) {
   opc::Result itemResult;
   uint32_t handle = AddOne(itemMgt_.get(), u"Channel1.Device1.Setpoint", &itemResult);
   EXPECT_EQ(syncIO_->Read(opc::kSourceDevice, {handle}, &states, &errors), opc::kFail);
+  withFault("removeitems");
+  Connect();
+  handle = AddOne(itemMgt_.get(), u"Channel1.Device1.Setpoint", &itemResult);
+  EXPECT_EQ(itemMgt_->RemoveItems({handle}, &errors), opc::kFail);
 }

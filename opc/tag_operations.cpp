@@ -31,6 +31,17 @@ bool DeviceRead(OpcSession& session, const std::vector<uint32_t>& handles,
   return true;
 }
 
+// A text from a request as the console shows it: on one line and short.
+std::string Shown(const std::string& text) {
+  const size_t kLongest = 64;
+  std::string shown;
+  for (size_t i = 0; i < text.size() && i < kLongest; ++i) {
+    unsigned char ch = static_cast<unsigned char>(text[i]);
+    shown += ch < 0x20 || ch == 0x7F ? '?' : text[i];
+  }
+  return text.size() > kLongest ? shown + "..." : shown;
+}
+
 }  // namespace
 
 std::string ReadTags(OpcSession& session, const std::string& group, const std::string& item,
@@ -132,22 +143,34 @@ std::string WriteTags(OpcSession& session, const std::string& group, const std::
   std::vector<std::string> names;
   std::vector<uint32_t> handles;
   std::vector<opc::Variant> values;
+  // An entry whose text is no value of its item's type is not written: the
+  // others are, and the answer tells that not all of them were.
+  bool allWritten = true;
   for (const std::string& entry : entries) {
     size_t colon = entry.rfind(':');
     std::string name = colon == std::string::npos ? "" : entry.substr(0, colon);
     std::string text = colon == std::string::npos ? entry : entry.substr(colon + 1);
     std::string id = ItemId(group, item, name);
+    int32_t type = TypeOf(session, id);
+    opc::Variant value;
+    if (!TextToVariant(type, text, &value)) {
+      allWritten = false;
+      PrintErrorLine(session.env,
+                     "\nWrite refused: " + Shown(name) + ": \"" + Shown(text) + "\" is not " +
+                         NumberRule(type),
+                     true);
+      continue;
+    }
     names.push_back(name);
     handles.push_back(HandleOf(session, id));
-    values.push_back(TextToVariant(TypeOf(session, id), text));
+    values.push_back(value);
   }
-  if (!session.syncIO) return "error";
+  if (!session.syncIO || handles.empty()) return "error";
   std::vector<opc::Result> errors;
   opc::Result result = session.syncIO->Write(handles, values, &errors);
   if (opc::Failed(result)) return "error";
   // The server writes what it can and refuses the rest entry by entry
   // (S_FALSE): the answer is "ok" only when every entry was written.
-  bool allWritten = true;
   for (size_t i = 0; i < names.size(); ++i) {
     bool written = i < errors.size() ? opc::Succeeded(errors[i]) : result == opc::kOk;
     if (written) continue;

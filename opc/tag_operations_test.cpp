@@ -80,9 +80,11 @@ TEST_F(OpcSessionTest, WriteTagsSplitsAtTheLastColonAndUsesBrowsedTypes) {
   EXPECT_NE(answer.find("{\"i\":\"T1:a\",\"v\":\"b\""), std::string::npos) << answer;
   EXPECT_NE(answer.find("{\"i\":\"Flag\",\"v\":\"-1\""), std::string::npos) << answer;
   EXPECT_NE(answer.find("{\"i\":\"Byte\",\"v\":\"53\""), std::string::npos) << answer;
-  EXPECT_EQ(WriteTags(session_, "G", "I", "Small:,Text:"), "ok");
+  // Nothing after the colon is no number: the numeric item keeps its value,
+  // the string item becomes empty.
+  EXPECT_EQ(WriteTags(session_, "G", "I", "Small:,Text:"), "error");
   answer = ReadTags(session_, "G", "I", "Small,Text");
-  EXPECT_NE(answer.find("{\"i\":\"Small\",\"v\":\"0\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"Small\",\"v\":\"5\""), std::string::npos) << answer;
   EXPECT_NE(answer.find("{\"i\":\"Text\",\"v\":\"\""), std::string::npos) << answer;
   // An unknown id goes out with handle 0: the server refuses that entry and
   // writes the other.
@@ -108,6 +110,44 @@ TEST_F(OpcSessionTest, ARefusedEntryAnswersErrorNamesTheTagAndTheOthersAreWritte
   EXPECT_NE(answer.find("{\"i\":\"Text\",\"v\":\"new\""), std::string::npos) << answer;
   EXPECT_EQ(WriteTags(session_, "G", "I", "Small:4,Text:newer"), "ok");
   EXPECT_EQ(env_.TakeConsole(), "");
+}
+
+TEST_F(OpcSessionTest, ANumericEntryThatIsNoNumberIsRefusedNamedAndTheOthersWritten) {
+  Connect({"Small", "AI1", "Text"});
+  TextList leaves;
+  ASSERT_TRUE(BrowseLeafItems(session_, "G", "I", &leaves));
+  env_.TakeConsole();
+  struct Case {
+    const char* tagkvs;
+    const char* console;
+  };
+  const Case cases[] = {
+      {"AI1:abc", "\nWrite refused: AI1: \"abc\" is not a number"},
+      {"AI1:12abc,Text:x", "\nWrite refused: AI1: \"12abc\" is not a number"},
+      {"Small:70000,AI1:",
+       "\nWrite refused: Small: \"70000\" is not a whole number from -32768 "
+       "to 32767\nWrite refused: AI1: \"\" is not a number"},
+      {"AI1:1\n2", "\nWrite refused: AI1: \"1?2\" is not a number"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WriteTags(session_, "G", "I", c.tagkvs), "error") << c.tagkvs;
+    EXPECT_EQ(env_.TakeConsole(), c.console) << c.tagkvs;
+  }
+  // None of the refused values reached the server; the good entry did.
+  std::string answer = ReadTags(session_, "G", "I", "Small,AI1,Text");
+  EXPECT_NE(answer.find("{\"i\":\"Small\",\"v\":\"1\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"AI1\",\"v\":\"1.500000\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"Text\",\"v\":\"x\""), std::string::npos) << answer;
+  // A hostile text is shown short, on one line.
+  EXPECT_EQ(WriteTags(session_, "G", "I", "AI1:" + std::string(1000, '9') + "x"), "error");
+  std::string line = env_.TakeConsole();
+  EXPECT_EQ(line, "\nWrite refused: AI1: \"" + std::string(64, '9') + "...\" is not a number");
+  // Blanks around a number are no part of it.
+  EXPECT_EQ(WriteTags(session_, "G", "I", "AI1: 7.5 ,Small: -3"), "ok");
+  EXPECT_EQ(env_.TakeConsole(), "");
+  answer = ReadTags(session_, "G", "I", "Small,AI1");
+  EXPECT_NE(answer.find("{\"i\":\"Small\",\"v\":\"-3\""), std::string::npos) << answer;
+  EXPECT_NE(answer.find("{\"i\":\"AI1\",\"v\":\"7.500000\""), std::string::npos) << answer;
 }
 
 TEST_F(OpcSessionTest, BoolTrueGoesOutAsVariantTrueAndReadsBackAsSent) {

@@ -1,6 +1,7 @@
 #include "opc/value_text.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "common/text.h"
@@ -36,29 +37,70 @@ std::string OleDateText(double date) {
                     static_cast<int>(day), static_cast<int>(year));
 }
 
-bool IsBlank(char ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); }
+bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
 
-// The leading decimal floating-point number; 0 when there is none.
-double LeadingReal(const std::string& text) {
+// The range of each integer type a write takes as a number.
+struct IntegerRange {
+  uint16_t type;
+  int64_t low;
+  int64_t high;
+};
+const IntegerRange kIntegerRanges[] = {
+    {opc::VT_I2, -32768, 32767},        {opc::VT_UI2, 0, 65535},
+    {opc::VT_I4, INT32_MIN, INT32_MAX}, {opc::VT_INT, INT32_MIN, INT32_MAX},
+    {opc::VT_UI4, 0, UINT32_MAX},       {opc::VT_UINT, 0, UINT32_MAX},
+};
+
+const IntegerRange* IntegerRangeOf(int32_t type) {
+  for (const IntegerRange& range : kIntegerRanges) {
+    if (range.type == type) return &range;
+  }
+  return nullptr;
+}
+
+// An optional sign and decimal digits, nothing else, within range.
+bool WholeInteger(const std::string& text, const IntegerRange& range, int64_t* value) {
   size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  size_t start = i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (!IsDigit(text[i])) return false;
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > UINT32_MAX + int64_t{1}) return false;  // out of every range; no overflow
+  }
+  int64_t number = negative ? -magnitude : magnitude;
+  if (number < range.low || number > range.high) return false;
+  *value = number;
+  return true;
+}
+
+// A decimal number: an optional sign, digits with at most one decimal point
+// (one digit at least), an optional exponent with digits; nothing else. Hex,
+// "inf" and "nan", which the C library would also take, are no such number.
+bool WholeReal(const std::string& text, double* value) {
+  size_t i = 0;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   size_t digits = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
   if (i < text.size() && text[i] == '.') {
     ++i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
   }
-  if (digits == 0) return 0.0;
+  if (digits == 0) return false;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    size_t mark = i++;
+    ++i;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     size_t exponentDigits = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++exponentDigits;
-    if (exponentDigits == 0) i = mark;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++exponentDigits;
+    if (exponentDigits == 0) return false;
   }
-  return std::strtod(text.substr(start, i - start).c_str(), nullptr);
+  if (i != text.size()) return false;
+  double number = std::strtod(text.c_str(), nullptr);
+  if (!std::isfinite(number)) return false;  // beyond the type, as 1e999
+  *value = number;
+  return true;
 }
 
 }  // namespace
@@ -105,50 +147,56 @@ std::string VariantToText(const opc::Variant& value) {
   }
 }
 
-opc::Variant TextToVariant(int32_t type, const std::string& text) {
-  opc::Variant value;
-  value.vt = static_cast<uint16_t>(type);
+std::string NumberRule(int32_t type) {
+  if (const IntegerRange* range = IntegerRangeOf(type)) {
+    return "a whole number from " + std::to_string(range->low) + " to " +
+           std::to_string(range->high);
+  }
+  if (type == opc::VT_R4 || type == opc::VT_R8) return "a number";
+  return "";
+}
+
+bool TextToVariant(int32_t type, const std::string& text, opc::Variant* value) {
+  opc::Variant made;
+  made.vt = static_cast<uint16_t>(type);
+  if (const IntegerRange* range = IntegerRangeOf(type)) {
+    if (!WholeInteger(TrimBlanks(text), *range, &made.integer)) return false;
+    *value = made;
+    return true;
+  }
   switch (type) {
-    case opc::VT_I2:
-      value.integer = static_cast<int16_t>(ParseLeadingIntegerSaturating(text));
+    case opc::VT_R4: {
+      double number = 0;
+      if (!WholeReal(TrimBlanks(text), &number)) return false;
+      float single = static_cast<float>(number);
+      if (!std::isfinite(single)) return false;
+      made.real = static_cast<double>(single);
       break;
-    case opc::VT_UI2:
-      value.integer = static_cast<uint16_t>(ParseLeadingIntegerSaturating(text));
-      break;
-    case opc::VT_I4:
-    case opc::VT_INT:
-      value.integer = ParseLeadingIntegerSaturating(text);
-      break;
-    case opc::VT_UI4:
-    case opc::VT_UINT:
-      value.integer = static_cast<uint32_t>(ParseLeadingIntegerSaturating(text));
-      break;
-    case opc::VT_R4:
-      value.real = static_cast<double>(static_cast<float>(LeadingReal(text)));
-      break;
+    }
     case opc::VT_R8:
-      value.real = LeadingReal(text);
+      if (!WholeReal(TrimBlanks(text), &made.real)) return false;
       break;
     case opc::VT_BOOL: {
       // True goes out as VARIANT_TRUE (-1), COM's only true value: some
       // servers compare with it and take 1 for something else.
       std::string lower = AsciiLower(text);
-      value.integer = (lower == "true" || lower == "1") ? -1 : 0;
+      made.integer = (lower == "true" || lower == "1") ? -1 : 0;
       break;
     }
     case opc::VT_I1:
-      value.integer = text.empty() ? 0 : static_cast<int8_t>(text[0]);
+      made.integer = text.empty() ? 0 : static_cast<int8_t>(text[0]);
       break;
     case opc::VT_UI1:
-      value.integer = text.empty() ? 0 : static_cast<uint8_t>(text[0]);
+      made.integer = text.empty() ? 0 : static_cast<uint8_t>(text[0]);
       break;
     case opc::VT_BSTR:
-      value.text = platform::AnsiToUtf16(text);
+      made.text = platform::AnsiToUtf16(text);
       break;
     default:
-      value.vt = opc::VT_BSTR;
-      value.text = platform::AnsiToUtf16(text);
+      made.vt = opc::VT_BSTR;
+      made.text = platform::AnsiToUtf16(text);
       break;
   }
-  return value;
+  *value = made;
+  return true;
 }

@@ -12,8 +12,17 @@
 // Text of a value as the agent reports it; empty for unsupported types.
 std::string VariantToText(const opc::Variant& value);
 
-// A value of the item's canonical type made from a text.
-opc::Variant TextToVariant(int32_t type, const std::string& text);
+// A value of the item's canonical type made from a text. For an integer
+// type (VT_I2, VT_UI2, VT_I4, VT_UI4, VT_INT, VT_UINT) the text, blanks
+// trimmed, must be an optional sign and decimal digits within the type's
+// range; for VT_R4 and VT_R8 a decimal number the type can hold. Any other
+// text gives false and leaves value as it was: a typo must not reach the
+// device as 0. Booleans, strings and the character types take every text.
+bool TextToVariant(int32_t type, const std::string& text, opc::Variant* value);
+
+// What a numeric type takes, for the operator ("a whole number from 0 to
+// 65535", "a number"); empty for the types that take every text.
+std::string NumberRule(int32_t type);
 
 // How value records are written, as the operator set it.
 struct RecordFormat {

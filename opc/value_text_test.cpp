@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "platform/codepage.h"
 
@@ -77,19 +78,24 @@ struct VariantCase {
 TEST(TextToVariant, ConvertsToTheItemsCanonicalType) {
   const VariantCase cases[] = {
       {opc::VT_I2, "5", opc::VT_I2, 5, 0, u""},
-      {opc::VT_I2, "  -7xyz", opc::VT_I2, -7, 0, u""},
-      {opc::VT_I2, "70000", opc::VT_I2, 4464, 0, u""},  // kept in 16 bits
+      {opc::VT_I2, " \t-7 ", opc::VT_I2, -7, 0, u""},  // blanks around are no part of it
+      {opc::VT_I2, "-32768", opc::VT_I2, -32768, 0, u""},
       {opc::VT_UI2, "65535", opc::VT_UI2, 65535, 0, u""},
-      {opc::VT_I4, "", opc::VT_I4, 0, 0, u""},
-      {opc::VT_I4, "99999999999", opc::VT_I4, 2147483647, 0, u""},
-      {opc::VT_I4, "-99999999999", opc::VT_I4, -2147483648LL, 0, u""},
-      {opc::VT_UI4, "-1", opc::VT_UI4, 4294967295LL, 0, u""},
+      {opc::VT_UI2, "-0", opc::VT_UI2, 0, 0, u""},
+      {opc::VT_I4, "-2147483648", opc::VT_I4, -2147483648LL, 0, u""},
+      {opc::VT_I4, "007", opc::VT_I4, 7, 0, u""},
+      {opc::VT_UI4, "4294967295", opc::VT_UI4, 4294967295LL, 0, u""},
       {opc::VT_INT, "+12", opc::VT_INT, 12, 0, u""},
-      {opc::VT_R4, "2.5e1x", opc::VT_R4, 0, 25.0, u""},
+      {opc::VT_UINT, "0", opc::VT_UINT, 0, 0, u""},
+      {opc::VT_R4, "2.5e1", opc::VT_R4, 0, 25.0, u""},
+      {opc::VT_R4, "0.1", opc::VT_R4, 0, static_cast<double>(0.1f), u""},
       {opc::VT_R8, " -1.25", opc::VT_R8, 0, -1.25, u""},
-      {opc::VT_R8, "abc", opc::VT_R8, 0, 0.0, u""},
-      {opc::VT_R8, "0x10", opc::VT_R8, 0, 0.0, u""},
+      {opc::VT_R8, ".5", opc::VT_R8, 0, 0.5, u""},
+      {opc::VT_R8, "5.", opc::VT_R8, 0, 5.0, u""},
+      {opc::VT_R8, "1E-3", opc::VT_R8, 0, 0.001, u""},
+      {opc::VT_R8, "12", opc::VT_R8, 0, 12.0, u""},
       {opc::VT_BSTR, "pump", opc::VT_BSTR, 0, 0, u"pump"},
+      {opc::VT_BSTR, "", opc::VT_BSTR, 0, 0, u""},
       {opc::VT_BOOL, "TRUE", opc::VT_BOOL, -1, 0, u""},  // VARIANT_TRUE
       {opc::VT_BOOL, "True", opc::VT_BOOL, -1, 0, u""},
       {opc::VT_BOOL, "1", opc::VT_BOOL, -1, 0, u""},
@@ -101,12 +107,65 @@ TEST(TextToVariant, ConvertsToTheItemsCanonicalType) {
       {opc::VT_DATE, "44843", opc::VT_BSTR, 0, 0, u"44843"},
   };
   for (const VariantCase& c : cases) {
-    opc::Variant v = TextToVariant(c.type, c.text);
+    opc::Variant v;
+    ASSERT_TRUE(TextToVariant(c.type, c.text, &v)) << c.type << " " << c.text;
     EXPECT_EQ(v.vt, c.vt) << c.type << " " << c.text;
     EXPECT_EQ(v.integer, c.integer) << c.type << " " << c.text;
     EXPECT_DOUBLE_EQ(v.real, c.real) << c.type << " " << c.text;
     EXPECT_EQ(v.text, c.wide) << c.type << " " << c.text;
   }
+}
+
+// A text that is not wholly a number of a numeric item's type makes no value
+// at all, where a lenient reading once made 0 (or the leading digits) of it.
+TEST(TextToVariant, RefusesTextsThatAreNotWhollyANumberOfTheType) {
+  const std::pair<int32_t, const char*> cases[] = {
+      {opc::VT_R4, "abc"},
+      {opc::VT_R4, "12abc"},
+      {opc::VT_R4, ""},
+      {opc::VT_R4, "   "},
+      {opc::VT_R4, "2.5e1x"},
+      {opc::VT_R4, "1e39"},
+      {opc::VT_R8, "0x10"},
+      {opc::VT_R8, "inf"},
+      {opc::VT_R8, "nan"},
+      {opc::VT_R8, "1e999"},
+      {opc::VT_R8, "1e"},
+      {opc::VT_R8, "."},
+      {opc::VT_R8, "1.2.3"},
+      {opc::VT_R8, "1,5"},
+      {opc::VT_R8, "- 1"},
+      {opc::VT_I2, "  -7xyz"},
+      {opc::VT_I2, "70000"},
+      {opc::VT_I2, "32768"},
+      {opc::VT_I2, "-32769"},
+      {opc::VT_UI2, "-1"},
+      {opc::VT_UI2, "65536"},
+      {opc::VT_I4, ""},
+      {opc::VT_I4, "+"},
+      {opc::VT_I4, "12.0"},
+      {opc::VT_I4, "1 2"},
+      {opc::VT_I4, "2147483648"},
+      {opc::VT_I4, "99999999999"},
+      {opc::VT_INT, "-2147483649"},
+      {opc::VT_UI4, "-1"},
+      {opc::VT_UI4, "4294967296"},
+      {opc::VT_UINT, "99999999999999999999999999"},
+  };
+  for (const auto& c : cases) {
+    opc::Variant v;
+    v.vt = opc::VT_NULL;
+    EXPECT_FALSE(TextToVariant(c.first, c.second, &v)) << c.first << " \"" << c.second << "\"";
+    EXPECT_EQ(v.vt, opc::VT_NULL) << "left as it was";
+  }
+}
+
+TEST(NumberRule, NamesWhatEachNumericTypeTakes) {
+  EXPECT_EQ(NumberRule(opc::VT_I2), "a whole number from -32768 to 32767");
+  EXPECT_EQ(NumberRule(opc::VT_UI4), "a whole number from 0 to 4294967295");
+  EXPECT_EQ(NumberRule(opc::VT_R4), "a number");
+  EXPECT_EQ(NumberRule(opc::VT_BSTR), "");
+  EXPECT_EQ(NumberRule(opc::VT_UI1), "");
 }
 
 TEST(TimeStampSeconds, IsUnixTimeMinusEightHoursInThirtyTwoBits) {

@@ -29,6 +29,7 @@ const FaultRow kFaultRows[] = {
     {"addgroup", Fault::kAddGroup, opc::kFail},
     {"noitemmgt", Fault::kNoItemMgt, opc::kNoInterface},
     {"additems", Fault::kAddItems, opc::kFail},
+    {"removeitems", Fault::kRemoveItems, opc::kFail},
     {"nosyncio", Fault::kNoSyncIO, opc::kNoInterface},
     {"read", Fault::kRead, opc::kFail},
     {"write", Fault::kWrite, opc::kFail},
@@ -51,6 +52,7 @@ void ParseServerKey(const std::string& key, const std::string& value, SimConfig*
   if (name == "progid" && !value.empty()) config->progId = value;
   if (name == "name") config->name = value;
   if (name == "fail") config->fault = FaultFromText(value);
+  if (name == "counts") config->writeCounts = value == "1";
   if (name == "delay")
     config->delayMilliseconds = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
   if (name == "others") {

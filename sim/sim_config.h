@@ -14,20 +14,21 @@ namespace sim {
 // Which step of the conversation fails on purpose (the "fail=" setting).
 enum class Fault {
   kNone,
-  kList,       // creating the server list: REGDB_E_CLASSNOTREG
-  kEnum,       // EnumClassesOfCategories: E_FAIL
-  kCreate,     // creating the server object: CO_E_SERVER_EXEC_FAILURE
-  kNoServer,   // the object offers no IOPCServer
-  kAddGroup,   // AddGroup: E_FAIL
-  kNoItemMgt,  // the group offers no IOPCItemMgt
-  kAddItems,   // AddItems: E_FAIL
-  kNoSyncIO,   // the group offers no IOPCSyncIO
-  kRead,       // every Read: E_FAIL
-  kWrite,      // every Write: E_FAIL
-  kNoBrowse,   // the server offers no IOPCBrowseServerAddressSpace
-  kRegister,   // the COM host never registers its class object, so a creation
-               // gets no answer (Windows build; the in-process host has no
-               // registration); Windows ends its wait with CO_E_SERVER_EXEC_FAILURE
+  kList,         // creating the server list: REGDB_E_CLASSNOTREG
+  kEnum,         // EnumClassesOfCategories: E_FAIL
+  kCreate,       // creating the server object: CO_E_SERVER_EXEC_FAILURE
+  kNoServer,     // the object offers no IOPCServer
+  kAddGroup,     // AddGroup: E_FAIL
+  kNoItemMgt,    // the group offers no IOPCItemMgt
+  kAddItems,     // AddItems: E_FAIL
+  kRemoveItems,  // RemoveItems: E_FAIL
+  kNoSyncIO,     // the group offers no IOPCSyncIO
+  kRead,         // every Read: E_FAIL
+  kWrite,        // every Write: E_FAIL
+  kNoBrowse,     // the server offers no IOPCBrowseServerAddressSpace
+  kRegister,     // the COM host never registers its class object, so a creation
+                 // gets no answer (Windows build; the in-process host has no
+                 // registration); Windows ends its wait with CO_E_SERVER_EXEC_FAILURE
 };
 
 // kNone for the empty text and for texts that name no fault.
@@ -59,6 +60,10 @@ struct SimConfig {
   std::vector<ListedServer> others;  // listed before the simulation server
   Fault fault = Fault::kNone;
   uint32_t delayMilliseconds = 0;  // added to every device Read and Write
+  // "counts=1": each server object writes how many items its groups hold to
+  // simulation.counts beside simulation.ini whenever that changes, so a test
+  // outside the process sees whether the client lets go of its items.
+  bool writeCounts = false;
   std::vector<ItemConfig> items;   // file order
 };
 

@@ -12,7 +12,9 @@
 // file <folder>/simulation.down exists, creations fail with
 // CO_E_SERVER_EXEC_FAILURE and every call on earlier objects fails with
 // RPC_S_SERVER_UNAVAILABLE (objects look at the marker at most every 100 ms,
-// so they notice it within that time). The engine uses only standard C++
+// so they notice it within that time). With "counts=1" in its [server]
+// section a server object writes "items=<n>" to <folder>/simulation.counts
+// each time its groups gain or lose items. The engine uses only standard C++
 // (std::ifstream, std::chrono), so the same code runs in every build.
 //
 // Ownership: creation hands out shared_ptr objects; an object keeps what it

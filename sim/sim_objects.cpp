@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -130,6 +131,15 @@ struct ServerState {
     CurrentValue(item, created, now, value, stamp);
   }
 
+  // Tells simulation.counts how many items the groups hold, when the file
+  // asks for it. Caller holds lock, so two changes never write at once.
+  void WriteCounts() const {
+    if (!config.writeCounts) return;
+    std::ofstream file(JoinPath(environment.folder, "simulation.counts"),
+                       std::ios::binary | std::ios::trunc);
+    file << "items=" << itemByHandle.size() << "\n";
+  }
+
   void Delay() const {
     if (config.delayMilliseconds > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(config.delayMilliseconds));
@@ -143,6 +153,14 @@ class SimGroup : public opc::OpcObject,
                  public std::enable_shared_from_this<SimGroup> {
  public:
   explicit SimGroup(std::shared_ptr<ServerState> state) : state_(std::move(state)) {}
+  // A group let go of takes its items with it, as a server removes them with
+  // the group.
+  ~SimGroup() override {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    if (handles_.empty()) return;
+    for (uint32_t handle : handles_) state_->itemByHandle.erase(handle);
+    state_->WriteCounts();
+  }
 
   opc::Result QueryServer(std::shared_ptr<opc::OpcServer>*) override { return opc::kNoInterface; }
   opc::Result QueryBrowse(std::shared_ptr<opc::OpcBrowseServerAddressSpace>*) override {
@@ -180,11 +198,33 @@ class SimGroup : public opc::OpcObject,
       }
       uint32_t handle = state_->nextHandle++;
       state_->itemByHandle[handle] = static_cast<size_t>(index);
+      handles_.insert(handle);
       const ItemRuntime& item = state_->items[index];
       (*results)[i].serverHandle = handle;
       (*results)[i].canonicalDataType = item.config.type;
       (*results)[i].accessRights = item.config.readOnly ? 1 : 3;
     }
+    state_->WriteCounts();
+    return anyFailed ? opc::kFalse : opc::kOk;
+  }
+
+  opc::Result RemoveItems(const std::vector<uint32_t>& handles,
+                          std::vector<opc::Result>* errors) override {
+    if (opc::Result refused = state_->gate.Admit(Fault::kRemoveItems)) return refused;
+    if (handles.empty()) return opc::kInvalidArg;
+    std::lock_guard<std::mutex> hold(state_->lock);
+    errors->assign(handles.size(), opc::kOk);
+    bool anyFailed = false;
+    for (size_t i = 0; i < handles.size(); ++i) {
+      // Only this group's own items: another group's handle is invalid here.
+      if (handles_.erase(handles[i]) == 0) {
+        (*errors)[i] = opc::kInvalidHandle;
+        anyFailed = true;
+        continue;
+      }
+      state_->itemByHandle.erase(handles[i]);
+    }
+    state_->WriteCounts();
     return anyFailed ? opc::kFalse : opc::kOk;
   }
 
@@ -249,6 +289,7 @@ class SimGroup : public opc::OpcObject,
 
  private:
   std::shared_ptr<ServerState> state_;
+  std::set<uint32_t> handles_;  // the items added to this group; guarded by state_->lock
 };
 
 class SimServer : public opc::OpcObject,

@@ -166,9 +166,16 @@ class Group : public IOPCItemMgt, public IOPCSyncIO, public Counted {
     *errors = nullptr;
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE RemoveItems(DWORD, OPCHANDLE*, HRESULT** errors) override {
+  HRESULT STDMETHODCALLTYPE RemoveItems(DWORD count, OPCHANDLE* handles,
+                                        HRESULT** errors) override {
+    std::vector<uint32_t> list(handles, handles + count);
+    std::vector<opc::Result> codes;
     *errors = nullptr;
-    return E_NOTIMPL;
+    HRESULT hr = itemMgt_->RemoveItems(list, &codes);
+    if (FAILED(hr)) return hr;
+    *errors = TaskArray<HRESULT>(count);
+    for (DWORD i = 0; i < count; ++i) (*errors)[i] = i < codes.size() ? codes[i] : E_FAIL;
+    return hr;
   }
   HRESULT STDMETHODCALLTYPE SetActiveState(DWORD, OPCHANDLE*, BOOL, HRESULT** errors) override {
     *errors = nullptr;

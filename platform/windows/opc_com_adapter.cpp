@@ -207,6 +207,18 @@ class ComItemMgt : public OpcItemMgt {
     return hr;
   }
 
+  Result RemoveItems(const std::vector<uint32_t>& serverHandles,
+                     std::vector<Result>* errors) override {
+    std::vector<OPCHANDLE> handles(serverHandles.begin(), serverHandles.end());
+    HRESULT* codes = nullptr;
+    HRESULT hr = mgt_->RemoveItems(static_cast<DWORD>(handles.size()),
+                                   handles.empty() ? nullptr : handles.data(), &codes);
+    errors->clear();
+    if (SUCCEEDED(hr) && codes != nullptr) errors->assign(codes, codes + handles.size());
+    FreeArray(codes);
+    return hr;
+  }
+
   Result QuerySyncIO(std::shared_ptr<OpcSyncIO>* syncIO) override {
     ComRef<IOPCSyncIO> io;
     HRESULT hr = Query(mgt_.get(), IID_IOPCSyncIO, security_, &io);

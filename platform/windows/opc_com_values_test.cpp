@@ -19,7 +19,9 @@ VARIANT Boolean(VARIANT_BOOL bits) {
 
 VARIANT_BOOL Sent(const std::string& text) {
   VARIANT wire;
-  comvalues::ToVariant(TextToVariant(opc::VT_BOOL, text), &wire);
+  opc::Variant value;
+  EXPECT_TRUE(TextToVariant(opc::VT_BOOL, text, &value));
+  comvalues::ToVariant(value, &wire);
   EXPECT_EQ(wire.vt, VT_BOOL);
   VARIANT_BOOL bits = wire.boolVal;
   VariantClear(&wire);
