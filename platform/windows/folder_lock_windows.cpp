@@ -17,9 +17,11 @@ class WindowsFileLock : public FileLock {
   const HANDLE file_;
 };
 
-// Every sharing right: others may read, write or delete the file while the
-// lock stands. What excludes them is the byte-range lock, not the handle.
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Others may open the file for reading and writing while the lock stands:
+// what excludes a second agent is the byte-range lock, so a backup or a
+// virus scanner that opens the file never passes for one. Deleting is not
+// shared: a second agent could otherwise lock a new file of the same name.
+constexpr DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 }  // namespace
 
@@ -28,12 +30,12 @@ std::unique_ptr<FileLock> TryLockFile(const std::string& path, FileLockOutcome* 
   cause->clear();
   // Not inheritable (no security attributes): a program the agent starts
   // must not keep the folder claimed after the agent has ended.
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShared, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   // A folder (or lock file) that refuses writes can still be locked through
   // a handle opened for reading, as long as the file is there.
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    file = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+    file = CreateFileA(path.c_str(), GENERIC_READ, kShared, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   if (file == INVALID_HANDLE_VALUE) {
