@@ -1,7 +1,7 @@
 #include "app/console_window.h"
 
-#include "common/console_output.h"
 #include "app/process_paths.h"
+#include "common/console_output.h"
 #include "common/text_helpers.h"
 #include "platform/agent_window.h"
 #include "platform/file_system.h"
@@ -12,6 +12,14 @@ namespace {
 
 constexpr char kRunEntrySuffix[] = " -h";
 constexpr char kAutoValue[] = "auto";
+
+// True when the start entry of scope runs modulePath.
+bool RunEntryStarts(platform::AutorunStore* store, platform::RunScope scope,
+                    const std::string& modulePath) {
+  std::string program;
+  std::string arguments;
+  return store->ReadRunEntry(scope, &program, &arguments) && program == modulePath;
+}
 
 }  // namespace
 
@@ -48,8 +56,12 @@ bool SetAutorunIn(platform::AutorunStore* store, bool on, const std::string& mod
     return false;
   }
   // Without the right to write the machine's entry the user's own entry still
-  // starts the agent at this user's logon, which is what was asked for.
+  // starts the agent at this user's logon, which is what was asked for;
+  // unless the machine's entry (written by an elevated run, quoted or in the
+  // unquoted form of earlier versions) starts this agent already, and a
+  // second entry would only start it twice.
   bool written = store->WriteRunEntry(platform::RunScope::kMachine, modulePath, kRunEntrySuffix) ||
+                 RunEntryStarts(store, platform::RunScope::kMachine, modulePath) ||
                  store->WriteRunEntry(platform::RunScope::kUser, modulePath, kRunEntrySuffix);
   if (!written) {
     PrintErrorLine("\nCould not write the autorun entry; autorun stays off.", false);

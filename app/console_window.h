@@ -28,7 +28,8 @@ std::string ReadAgentValueFrom(platform::AutorunStore* store, const std::string&
 bool AutorunIsOn();
 
 // Brings the start entry in line with on. On: the entry is written for the
-// whole machine and, when that is refused, for the current user; `auto`
+// whole machine and, when that is refused and the machine's entry does not
+// start modulePath already, for the current user; `auto`
 // becomes "1" only when one of them was written, and a line is printed when
 // neither was. Off: the entry is removed from both places and `auto` becomes
 // "0". Returns the state autorun is really in afterwards.

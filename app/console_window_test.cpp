@@ -35,6 +35,15 @@ class FakeStore : public platform::AutorunStore {
     entries[scope] = program + arguments;
     return true;
   }
+  bool ReadRunEntry(platform::RunScope scope, std::string* program,
+                    std::string* arguments) override {
+    // The entries of these tests all end with the agent's " -h".
+    auto found = entries.find(scope);
+    if (found == entries.end() || found->second.size() < 3) return false;
+    *program = found->second.substr(0, found->second.size() - 3);
+    *arguments = found->second.substr(found->second.size() - 3);
+    return true;
+  }
   bool DeleteRunEntry(platform::RunScope scope) override {
     if (scope == platform::RunScope::kMachine && keepMachine) return entries.count(scope) == 0;
     entries.erase(scope);
@@ -64,6 +73,20 @@ TEST(SetAutorunTest, RefusedMachineEntryFallsBackToTheUser) {
   EXPECT_TRUE(SetAutorunIn(&store, true, kModule));
   EXPECT_EQ(store.values["auto"], "1");
   EXPECT_EQ(store.entries.count(platform::RunScope::kMachine), 0u);
+  EXPECT_EQ(store.entries[platform::RunScope::kUser], std::string(kModule) + " -h");
+}
+
+TEST(SetAutorunTest, MachineEntryThatStartsThisAgentIsNotDoubledByTheUser) {
+  FakeStore store;
+  store.refuseMachine = true;  // a normal user; an elevated run wrote the entry
+  store.entries[platform::RunScope::kMachine] = std::string(kModule) + " -h";
+  EXPECT_TRUE(SetAutorunIn(&store, true, kModule));
+  EXPECT_EQ(store.values["auto"], "1");
+  EXPECT_EQ(store.entries.count(platform::RunScope::kUser), 0u);
+
+  // The machine's entry of another copy of the agent is not this one's.
+  store.entries[platform::RunScope::kMachine] = "D:\\other\\talvero-agent.exe -h";
+  EXPECT_TRUE(SetAutorunIn(&store, true, kModule));
   EXPECT_EQ(store.entries[platform::RunScope::kUser], std::string(kModule) + " -h");
 }
 

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "common/text.h"
 #include "platform/profile.h"
 
 AgentSettings agentSettings;
@@ -13,36 +14,127 @@ int32_t SecondsToMilliseconds(int32_t seconds) {
   return static_cast<int32_t>(product);
 }
 
-int LoadSettings(const std::string& configPath, AgentSettings* settings) {
+namespace {
+
+constexpr int32_t kLowest = std::numeric_limits<int32_t>::min();
+constexpr int32_t kHighest = std::numeric_limits<int32_t>::max();
+constexpr int32_t kSecondsPerDay = 86400;
+
+// One integer key of the settings file: where it lives, what a missing,
+// malformed or out-of-range value becomes, and which field it fills.
+struct IntegerRule {
+  const char* section;
+  const char* key;
+  int32_t fallback;
+  int32_t lowest;
+  int32_t highest;
+  void (*store)(AgentSettings* settings, int32_t value);
+};
+
+// Every integer key. A flag takes any 32-bit number, and only 1 switches it
+// on; the other keys are held to what the agent can work with: an interval of
+// 0 would run the sampler and uploader back to back, and a port outside
+// 0..65535 names no port at all.
+const IntegerRule kIntegerRules[] = {
+    {"SERVER", "isautorun", 0, kLowest, kHighest,
+     [](AgentSettings* s, int32_t v) { s->isautorun = v; }},
+    {"SERVER", "isremote", 0, kLowest, kHighest,
+     [](AgentSettings* s, int32_t v) { s->isremote = v == 1; }},
+    {"ITEMS", "autoitems", 0, kLowest, kHighest,
+     [](AgentSettings* s, int32_t v) { s->autoitems = v == 1; }},
+    // Supervisor ticks (one a second) between reloads of the item set.
+    {"ITEMS", "itemscf", 60, 1, kSecondsPerDay,
+     [](AgentSettings* s, int32_t v) { s->itemscf = v; }},
+    // Seconds between samples and between upload rounds.
+    {"ITEMS", "cf", 10, 1, kSecondsPerDay,
+     [](AgentSettings* s, int32_t v) { s->sampleIntervalMs = SecondsToMilliseconds(v); }},
+    {"ITEMS", "showread", 0, kLowest, kHighest,
+     [](AgentSettings* s, int32_t v) { s->showread = v == 1; }},
+    // Seconds subtracted from UTC: a day either way covers every time zone.
+    {"ITEMS", "timebias", 28800, -kSecondsPerDay, kSecondsPerDay,
+     [](AgentSettings* s, int32_t v) { s->timebias = v; }},
+    {"ITEMS", "quality", 0, kLowest, kHighest,
+     [](AgentSettings* s, int32_t v) { s->quality = v == 1; }},
+    // 0 keeps meaning "no HTTP API".
+    {"HTTP", "port", 0, 0, 65535, [](AgentSettings* s, int32_t v) { s->port = v; }},
+};
+
+// The value of text when all of it is one decimal integer with an optional
+// sign; false otherwise. Digits beyond what 64 bits hold are held at a value
+// that lies outside every rule's range.
+bool ParseWholeInteger(const std::string& text, int64_t* value) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > (int64_t{1} << 40)) magnitude = int64_t{1} << 40;
+  }
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// A value as the console shows it: control bytes (a terminal would obey an
+// escape sequence) become '?', and a long value is cut.
+std::string ShownValue(const std::string& text) {
+  constexpr std::size_t kShown = 40;
+  std::string shown = text.substr(0, kShown);
+  for (char& ch : shown) {
+    if (static_cast<unsigned char>(ch) < ' ' || ch == '\x7f') ch = '?';
+  }
+  return text.size() > kShown ? shown + "..." : shown;
+}
+
+// The value of the rule's key. A missing or empty value takes the default
+// quietly, as the profile functions do; a value that is no number, or one
+// outside the rule's range, takes the default with a warning that names the
+// key, the value given and the value used.
+int32_t ReadChecked(const std::string& configPath, const IntegerRule& rule, TextList* warnings) {
+  std::string text = TrimBlanks(platform::ProfileReadText(configPath, rule.section, rule.key, ""));
+  if (text.empty()) return rule.fallback;
+  int64_t value = 0;
+  std::string fault;
+  if (!ParseWholeInteger(text, &value)) {
+    fault = "is not a number";
+  } else if (value < rule.lowest || value > rule.highest) {
+    fault = FormatText("is out of range %d..%d", rule.lowest, rule.highest);
+  } else {
+    return static_cast<int32_t>(value);
+  }
+  if (warnings != nullptr) {
+    warnings->push_back(FormatText("\nSetting %s=%s %s; using %d", rule.key,
+                                   ShownValue(text).c_str(), fault.c_str(), rule.fallback));
+  }
+  return rule.fallback;
+}
+
+}  // namespace
+
+int LoadSettings(const std::string& configPath, AgentSettings* settings, TextList* warnings) {
   auto text = [&](const char* section, const char* key, const char* fallback) {
     return platform::ProfileReadText(configPath, section, key, fallback);
-  };
-  auto number = [&](const char* section, const char* key, int32_t fallback) {
-    return platform::ProfileReadInt(configPath, section, key, fallback);
   };
 
   settings->domain = text("SERVER", "domain", "");
   settings->host = text("SERVER", "host", "127.0.0.1");
   settings->user = text("SERVER", "user", "");
   settings->pass = text("SERVER", "pass", "");
-  settings->isautorun = number("SERVER", "isautorun", 0);
-  settings->isremote = number("SERVER", "isremote", 0) == 1;
 
   settings->progid = text("ITEMS", "progid", "");
   settings->group = text("ITEMS", "group", "");
   settings->item = text("ITEMS", "item", "");
   SplitText(text("ITEMS", "itemstarts", ""), ",", &settings->itemstartsList);
-  settings->autoitems = number("ITEMS", "autoitems", 0) == 1;
-  settings->itemscf = number("ITEMS", "itemscf", 60);
-  settings->sampleIntervalMs = SecondsToMilliseconds(number("ITEMS", "cf", 10));
-  settings->showread = number("ITEMS", "showread", 0) == 1;
-  settings->timebias = number("ITEMS", "timebias", 28800);
-  settings->quality = number("ITEMS", "quality", 0) == 1;
 
   settings->api_host = text("APIS", "api_host", "");
 
   settings->allowip = text("HTTP", "allowip", "");
   settings->key = text("HTTP", "key", "");
-  settings->port = number("HTTP", "port", 0);
+
+  for (const IntegerRule& rule : kIntegerRules) {
+    rule.store(settings, ReadChecked(configPath, rule, warnings));
+  }
   return 1;
 }

@@ -38,7 +38,11 @@ struct AgentSettings {
 extern AgentSettings agentSettings;
 
 // Fills settings from the settings file at configPath. Returns 1.
-int LoadSettings(const std::string& configPath, AgentSettings* settings);
+// An integer key whose value is not a number, or lies outside the key's
+// range, takes the key's default; one console line per such key (naming the
+// key, the value given and the value used) is added to warnings when given.
+int LoadSettings(const std::string& configPath, AgentSettings* settings,
+                 TextList* warnings = nullptr);
 
 // cf seconds as milliseconds, clamped to the 32-bit range.
 int32_t SecondsToMilliseconds(int32_t seconds);

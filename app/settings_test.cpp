@@ -10,11 +10,11 @@ namespace {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = (std::filesystem::temp_directory_path() /
-             ("talvero-settings-" +
-              std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-              ".ini"))
-                .string();
+    path_ =
+        (std::filesystem::temp_directory_path() /
+         ("talvero-settings-" +
+          std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".ini"))
+            .string();
   }
   void TearDown() override { std::filesystem::remove(path_); }
   AgentSettings Load(const std::string& content) {
@@ -72,13 +72,115 @@ TEST_F(SettingsTest, LongTextsAreKeptWhole) {
   EXPECT_EQ(s.pass, password);
 }
 
-TEST_F(SettingsTest, IntervalIsClampedNotOverflowed) {
-  EXPECT_EQ(Load("[ITEMS]\ncf=0\n").sampleIntervalMs, 0);
+TEST_F(SettingsTest, IntervalIsHeldToItsRange) {
+  EXPECT_EQ(Load("[ITEMS]\ncf=0\n").sampleIntervalMs, 10000);
   EXPECT_EQ(Load("[ITEMS]\ncf=3\n").sampleIntervalMs, 3000);
-  EXPECT_EQ(Load("[ITEMS]\ncf=3000000\n").sampleIntervalMs, INT32_MAX);
-  EXPECT_EQ(Load("[ITEMS]\ncf=-3000000\n").sampleIntervalMs, INT32_MIN);
+  EXPECT_EQ(Load("[ITEMS]\ncf=3000000\n").sampleIntervalMs, 10000);
+  EXPECT_EQ(Load("[ITEMS]\ncf=-3000000\n").sampleIntervalMs, 10000);
   EXPECT_EQ(SecondsToMilliseconds(2147483), 2147483000);
   EXPECT_EQ(SecondsToMilliseconds(2147484), INT32_MAX);
+}
+
+// Each integer key against the values a hurried or hostile operator writes:
+// what the field becomes, and the one warning (or none).
+TEST_F(SettingsTest, IntegerKeysAreChecked) {
+  struct Case {
+    const char* file;
+    int32_t (*field)(const AgentSettings&);
+    int32_t expected;
+    const char* warning;  // "" for none
+  };
+  auto cf = [](const AgentSettings& s) { return s.sampleIntervalMs; };
+  auto port = [](const AgentSettings& s) { return s.port; };
+  auto itemscf = [](const AgentSettings& s) { return s.itemscf; };
+  auto timebias = [](const AgentSettings& s) { return s.timebias; };
+  auto isautorun = [](const AgentSettings& s) { return s.isautorun; };
+  auto isremote = [](const AgentSettings& s) { return int32_t{s.isremote}; };
+  auto autoitems = [](const AgentSettings& s) { return int32_t{s.autoitems}; };
+  auto showread = [](const AgentSettings& s) { return int32_t{s.showread}; };
+  auto quality = [](const AgentSettings& s) { return int32_t{s.quality}; };
+  const Case cases[] = {
+      {"[ITEMS]\ncf=0\n", cf, 10000, "\nSetting cf=0 is out of range 1..86400; using 10"},
+      {"[ITEMS]\ncf=-1\n", cf, 10000, "\nSetting cf=-1 is out of range 1..86400; using 10"},
+      {"[ITEMS]\ncf=abc\n", cf, 10000, "\nSetting cf=abc is not a number; using 10"},
+      {"[ITEMS]\ncf=99999999999\n", cf, 10000,
+       "\nSetting cf=99999999999 is out of range 1..86400; using 10"},
+      {"[ITEMS]\ncf=99999999999999999999999999\n", cf, 10000,
+       "\nSetting cf=99999999999999999999999999 is out of range 1..86400; using 10"},
+      {"[ITEMS]\ncf=5abc\n", cf, 10000, "\nSetting cf=5abc is not a number; using 10"},
+      {"[ITEMS]\ncf=1 2\n", cf, 10000, "\nSetting cf=1 2 is not a number; using 10"},
+      {"[ITEMS]\ncf=-\n", cf, 10000, "\nSetting cf=- is not a number; using 10"},
+      {"[ITEMS]\ncf=0x10\n", cf, 10000, "\nSetting cf=0x10 is not a number; using 10"},
+      {"[ITEMS]\ncf=1\n", cf, 1000, ""},
+      {"[ITEMS]\ncf=86400\n", cf, 86400000, ""},
+      {"[ITEMS]\ncf=86401\n", cf, 10000, "\nSetting cf=86401 is out of range 1..86400; using 10"},
+      {"[ITEMS]\ncf=  +7  \n", cf, 7000, ""},
+      {"[ITEMS]\ncf=007\n", cf, 7000, ""},
+      {"[ITEMS]\ncf=\n", cf, 10000, ""},  // empty: the default, as if missing
+      {"[HTTP]\nport=abc\n", port, 0, "\nSetting port=abc is not a number; using 0"},
+      {"[HTTP]\nport=-5\n", port, 0, "\nSetting port=-5 is out of range 0..65535; using 0"},
+      {"[HTTP]\nport=65536\n", port, 0, "\nSetting port=65536 is out of range 0..65535; using 0"},
+      {"[HTTP]\nport=65535\n", port, 65535, ""},
+      {"[HTTP]\nport=0\n", port, 0, ""},
+      {"[ITEMS]\nitemscf=0\n", itemscf, 60,
+       "\nSetting itemscf=0 is out of range 1..86400; using 60"},
+      {"[ITEMS]\nitemscf=1\n", itemscf, 1, ""},
+      {"[ITEMS]\ntimebias=-86400\n", timebias, -86400, ""},
+      {"[ITEMS]\ntimebias=90000\n", timebias, 28800,
+       "\nSetting timebias=90000 is out of range -86400..86400; using 28800"},
+      // Flags: every 32-bit number keeps its meaning (only 1 is on).
+      {"[SERVER]\nisautorun=2\n", isautorun, 2, ""},
+      {"[SERVER]\nisautorun=-7\n", isautorun, -7, ""},
+      // Beyond 32 bits: the profile functions wrapped this one to 1.
+      {"[SERVER]\nisautorun=4294967297\n", isautorun, 0,
+       "\nSetting isautorun=4294967297 is out of range -2147483648..2147483647; using 0"},
+      {"[SERVER]\nisremote=yes\n", isremote, 0, "\nSetting isremote=yes is not a number; using 0"},
+      {"[SERVER]\nisremote=1\n", isremote, 1, ""},
+      {"[ITEMS]\nautoitems=on\n", autoitems, 0, "\nSetting autoitems=on is not a number; using 0"},
+      {"[ITEMS]\nshowread=1.0\n", showread, 0, "\nSetting showread=1.0 is not a number; using 0"},
+      {"[ITEMS]\nquality=true\n", quality, 0, "\nSetting quality=true is not a number; using 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    TextList warnings;
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << c.file;
+    AgentSettings settings;
+    ASSERT_EQ(LoadSettings(path_, &settings, &warnings), 1);
+    EXPECT_EQ(c.field(settings), c.expected);
+    if (*c.warning == '\0') {
+      EXPECT_TRUE(warnings.empty()) << warnings.front();
+    } else {
+      EXPECT_EQ(warnings, TextList{c.warning});
+    }
+  }
+}
+
+TEST_F(SettingsTest, EveryFaultyKeyIsNamedOnce) {
+  std::ofstream(path_, std::ios::binary | std::ios::trunc)
+      << "[ITEMS]\ncf=0\nitemscf=x\n[HTTP]\nport=-1\n";
+  AgentSettings settings;
+  TextList warnings;
+  LoadSettings(path_, &settings, &warnings);
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_NE(warnings[0].find("itemscf=x"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("cf=0"), std::string::npos) << warnings[1];
+  EXPECT_NE(warnings[2].find("port=-1"), std::string::npos) << warnings[2];
+  // A caller that wants no warnings still gets the checked values.
+  EXPECT_EQ(Load("[ITEMS]\ncf=0\n").sampleIntervalMs, 10000);
+}
+
+TEST_F(SettingsTest, WarningShowsNoControlBytesAndNoEndlessValue) {
+  std::string value = "\x1b]0;owned\x07" + std::string(300, '9');
+  std::ofstream(path_, std::ios::binary | std::ios::trunc) << "[HTTP]\nport=" << value << "\n";
+  AgentSettings settings;
+  TextList warnings;
+  LoadSettings(path_, &settings, &warnings);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].find('\x1b'), std::string::npos);
+  EXPECT_EQ(warnings[0].find('\x07'), std::string::npos);
+  EXPECT_LT(warnings[0].size(), 120u) << warnings[0];
+  EXPECT_NE(warnings[0].find("?]0;owned?999"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find("9... is not a number; using 0"), std::string::npos) << warnings[0];
 }
 
 TEST_F(SettingsTest, EverySectionAndKey) {

@@ -24,6 +24,7 @@
 #include "platform/agent_window.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "platform/folder_lock.h"
 #include "platform/main_loop.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -124,6 +125,30 @@ void StopWorkers(AgentWorkers* workers) {
   workers->opcWorker.Stop();
 }
 
+// Claims the data folder for this agent through a lock on data/agent.lock,
+// held in *lock until the agent ends. The instance lock stops a second agent
+// of the same session only; this one stops every other agent on the folder
+// (another session, a service), which would post every sample twice. False
+// when another agent holds it. A folder that cannot be locked at all is told
+// and the agent runs on: refusing would stop the only agent as well.
+bool ClaimDataFolder(platform::Env* env, std::unique_ptr<platform::FileLock>* lock) {
+  const std::string path = DataFilePath("agent.lock");
+  platform::FileLockOutcome outcome = platform::FileLockOutcome::kUnavailable;
+  std::string cause;
+  *lock = platform::TryLockFile(path, &outcome, &cause);
+  if (outcome == platform::FileLockOutcome::kTaken) {
+    PrintErrorLine(env, "\nAnother agent uses this data folder (" + path + "); this one ends.",
+                   true);
+    return false;
+  }
+  if (outcome == platform::FileLockOutcome::kUnavailable) {
+    PrintErrorLine(env, "\nCould not lock " + path + " (" + cause +
+                       "); a second agent on this data folder would not be refused.",
+                   false);
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunAgent() {
@@ -147,7 +172,10 @@ int RunAgent() {
                              platform::kMbIconStop | platform::kMbSystemModal);
     return 0;
   }
-  LoadSettings(processPaths.configPath, &agentSettings);
+  std::unique_ptr<platform::FileLock> folderLock;
+  if (!ClaimDataFolder(env, &folderLock)) return 1;
+  TextList settingsWarnings;
+  LoadSettings(processPaths.configPath, &agentSettings, &settingsWarnings);
   const std::string spoolFolder = DataFilePath("temp");
   env->MakeDirectory(spoolFolder);
   // A write cut short by a crash leaves only its temporary, never a partial
@@ -167,6 +195,7 @@ int RunAgent() {
   Forwarding forwarding;
   AgentWorkers workers;
   PrintBanner(startMilliseconds);
+  for (const std::string& warning : settingsWarnings) PrintErrorLine(env, warning, false);
 
   if (!platform::EnterProcessApartment()) {
     PrintText("\nInit failed.");

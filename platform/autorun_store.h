@@ -32,10 +32,18 @@ class AutorunStore {
   // value cannot be read, or the value is longer than 254 characters.
   virtual bool ReadAgentValue(const std::string& name, std::string* text) = 0;
 
-  // Makes program followed by arguments (" -h") the start entry of scope.
-  // False when it could not be written.
+  // Makes program followed by arguments (" -h") the start entry of scope,
+  // with program in double quotes, so that a blank in its path never lets the
+  // system start a different program (C:\Program Files\... would otherwise
+  // run C:\Program.exe if there were one). False when it could not be written.
   virtual bool WriteRunEntry(RunScope scope, const std::string& program,
                              const std::string& arguments) = 0;
+
+  // The program and arguments of the start entry of scope, read from the
+  // quoted form above or from the unquoted form earlier versions wrote
+  // (program and arguments joined by a blank). False (both cleared) when
+  // there is no entry or it cannot be read.
+  virtual bool ReadRunEntry(RunScope scope, std::string* program, std::string* arguments) = 0;
 
   // Removes the start entry of scope. True when none is left afterwards.
   virtual bool DeleteRunEntry(RunScope scope) = 0;

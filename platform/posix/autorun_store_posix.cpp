@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/text.h"
 #include "platform/autorun_store.h"
 #include "platform/file_system.h"
 
@@ -34,16 +35,73 @@ bool MakeFolders(const std::string& folder) {
   return IsDirectory(folder);
 }
 
-// A desktop-entry argument: quoted, with the reserved characters escaped, when
-// it holds anything a launcher would split or expand.
-std::string DesktopArgument(const std::string& text) {
-  if (text.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) return text;
+// The program as a desktop entry's Exec names it: always in double quotes,
+// as the Windows build's Run value. Inside the quotes ", `, $ and \ take a
+// backslash, and the file's own string escaping then doubles every
+// backslash; % starts a field code and is written %%.
+// Blanks and every other character stand as they are inside the quotes.
+std::string QuotedExecProgram(const std::string& program) {
   std::string quoted = "\"";
-  for (char ch : text) {
-    if (ch == '"' || ch == '`' || ch == '$' || ch == '\\') quoted += '\\';
-    quoted += ch;
+  for (char ch : program) {
+    if (ch == '"' || ch == '`' || ch == '$') {
+      quoted += "\\\\";
+      quoted += ch;
+    } else if (ch == '\\') {
+      quoted += "\\\\\\\\";
+    } else if (ch == '%') {
+      quoted += "%%";
+    } else if (ch == '\n' || ch == '\t' || ch == '\r') {
+      // A line end would end the entry's line: written as the file's escape.
+      quoted += ch == '\n' ? "\\n" : ch == '\t' ? "\\t" : "\\r";
+    } else {
+      quoted += ch;
+    }
   }
   return quoted + "\"";
+}
+
+// Undoes the string escaping of a desktop entry value (\\ \s \n \t \r).
+std::string UnescapeEntryValue(const std::string& value) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      text += value[i];
+      continue;
+    }
+    char next = value[++i];
+    text += next == 's' ? ' ' : next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next;
+  }
+  return text;
+}
+
+// Splits an Exec command into its program and the rest (the arguments with
+// their leading blank). Quoted: up to the closing quote, with the quoting
+// escapes and %% undone. Unquoted (as earlier versions wrote a path without
+// blanks): up to the first blank. False when a quote is never closed.
+bool SplitExec(const std::string& exec, std::string* program, std::string* arguments) {
+  program->clear();
+  arguments->clear();
+  if (exec.empty() || exec[0] != '"') {
+    std::size_t blank = exec.find(' ');
+    *program = exec.substr(0, blank);
+    if (blank != std::string::npos) *arguments = exec.substr(blank);
+    return !program->empty();
+  }
+  for (std::size_t i = 1; i < exec.size(); ++i) {
+    char ch = exec[i];
+    if (ch == '"') {
+      *arguments = exec.substr(i + 1);
+      return true;
+    }
+    if (ch == '\\' && i + 1 < exec.size()) {
+      ch = exec[++i];
+    } else if (ch == '%' && i + 1 < exec.size() && exec[i + 1] == '%') {
+      ++i;
+    }
+    *program += ch;
+  }
+  program->clear();
+  return false;
 }
 
 class PosixAutorunStore : public AutorunStore {
@@ -65,10 +123,25 @@ class PosixAutorunStore : public AutorunStore {
                      const std::string& arguments) override {
     if (scope != RunScope::kUser) return false;
     std::string entry = std::string("[Desktop Entry]\nType=Application\nName=") + kAgentName +
-                        "\nExec=" + DesktopArgument(program) + arguments +
+                        "\nExec=" + QuotedExecProgram(program) + arguments +
                         "\nTerminal=true\nX-GNOME-Autostart-enabled=true\n";
     std::string folder = ConfigHome() + "/autostart";
     return MakeFolders(folder) && ReplaceFileDurably(EntryPath(), entry);
+  }
+
+  bool ReadRunEntry(RunScope scope, std::string* program, std::string* arguments) override {
+    program->clear();
+    arguments->clear();
+    std::string content;
+    if (scope != RunScope::kUser || !ReadWholeFile(EntryPath(), &content)) return false;
+    for (const std::string& line : SplitLines(content)) {
+      if (line.compare(0, 5, "Exec=") != 0) continue;
+      if (SplitExec(UnescapeEntryValue(line.substr(5)), program, arguments)) return true;
+      break;
+    }
+    program->clear();
+    arguments->clear();
+    return false;
   }
 
   bool DeleteRunEntry(RunScope scope) override {

@@ -67,7 +67,7 @@ TEST_F(PosixAutorunStoreTest, UserEntryIsAnXdgAutostartFile) {
   std::string content;
   ASSERT_TRUE(platform::ReadWholeFile(Entry(), &content));
   EXPECT_NE(content.find("[Desktop Entry]\n"), std::string::npos);
-  EXPECT_NE(content.find("\nExec=/opt/a/agent -h\n"), std::string::npos) << content;
+  EXPECT_NE(content.find("\nExec=\"/opt/a/agent\" -h\n"), std::string::npos) << content;
   EXPECT_NE(content.find("\nType=Application\n"), std::string::npos);
 
   EXPECT_TRUE(store.DeleteRunEntry(platform::RunScope::kMachine));
@@ -82,8 +82,61 @@ TEST_F(PosixAutorunStoreTest, PathWithBlanksIsQuotedForTheLauncher) {
   ASSERT_TRUE(store.WriteRunEntry(platform::RunScope::kUser, "/opt/my \"agent\"/run$", " -h"));
   std::string content;
   ASSERT_TRUE(platform::ReadWholeFile(Entry(), &content));
-  EXPECT_NE(content.find("\nExec=\"/opt/my \\\"agent\\\"/run\\$\" -h\n"), std::string::npos)
+  // Inside the quotes " and $ take a backslash, which the file's string
+  // escaping doubles.
+  EXPECT_NE(content.find("\nExec=\"/opt/my \\\\\"agent\\\\\"/run\\\\$\" -h\n"), std::string::npos)
       << content;
+}
+
+// What the store writes it reads back, whatever the path holds; and an entry
+// in the unquoted form of earlier versions reads back too.
+TEST_F(PosixAutorunStoreTest, EntryReadsBackQuotedAndUnquoted) {
+  platform::AutorunStore& store = platform::SystemAutorunStore();
+  std::string program = "stale";
+  std::string arguments = "stale";
+  EXPECT_FALSE(store.ReadRunEntry(platform::RunScope::kUser, &program, &arguments));
+  EXPECT_EQ(program + arguments, "");
+
+  const std::string paths[] = {
+      "/opt/Talvero Agent/talvero-agent",
+      "/opt/a/agent",
+      "/srv/100% \"odd\" $HOME `x` back\\slash\ttab/agent",
+      "/opt/line\nend/agent",
+  };
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(store.WriteRunEntry(platform::RunScope::kUser, path, " -h"));
+    ASSERT_TRUE(store.ReadRunEntry(platform::RunScope::kUser, &program, &arguments));
+    EXPECT_EQ(program, path);
+    EXPECT_EQ(arguments, " -h");
+  }
+  std::string content;
+  ASSERT_TRUE(platform::ReadWholeFile(Entry(), &content));
+  EXPECT_EQ(content.find("line\nend"), std::string::npos) << "one line per key";
+
+  struct Stored {
+    const char* exec;
+    const char* program;
+    const char* arguments;
+  };
+  const Stored stored[] = {
+      {"/opt/a/agent -h", "/opt/a/agent", " -h"},
+      {"/opt/a/agent", "/opt/a/agent", ""},
+      {"\"/opt/Talvero Agent/agent\" -h", "/opt/Talvero Agent/agent", " -h"},
+      {"\"/opt/a\\\\\\\\b/agent\" -h", "/opt/a\\b/agent", " -h"},
+  };
+  for (const Stored& entry : stored) {
+    SCOPED_TRACE(entry.exec);
+    std::ofstream(Entry(), std::ios::trunc)
+        << "[Desktop Entry]\nType=Application\nExec=" << entry.exec << "\nTerminal=true\n";
+    ASSERT_TRUE(store.ReadRunEntry(platform::RunScope::kUser, &program, &arguments));
+    EXPECT_EQ(program, entry.program);
+    EXPECT_EQ(arguments, entry.arguments);
+  }
+  std::ofstream(Entry(), std::ios::trunc) << "[Desktop Entry]\nExec=\"/opt/never closed -h\n";
+  EXPECT_FALSE(store.ReadRunEntry(platform::RunScope::kUser, &program, &arguments));
+  EXPECT_EQ(program, "");
+  EXPECT_FALSE(store.ReadRunEntry(platform::RunScope::kMachine, &program, &arguments));
 }
 
 TEST_F(PosixAutorunStoreTest, UnwritableFolderIsReported) {

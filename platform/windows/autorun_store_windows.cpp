@@ -32,6 +32,35 @@ bool SetText(HKEY key, const char* name, const std::string& text) {
                         static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
 }
 
+// Splits a Run value into its program and the rest (the arguments with their
+// leading blank). Quoted: the text between the quotes. Unquoted, as earlier
+// versions wrote it: up to the first ".exe" that ends a word, so a blank in
+// the folder stays part of the program; without one, up to the first blank.
+// False for an empty value or a quote that is never closed.
+bool SplitCommand(const std::string& command, std::string* program, std::string* arguments) {
+  std::size_t end = std::string::npos;
+  if (!command.empty() && command[0] == '"') {
+    std::size_t close = command.find('"', 1);
+    if (close == std::string::npos) return false;
+    *program = command.substr(1, close - 1);
+    *arguments = command.substr(close + 1);
+    return !program->empty();
+  }
+  std::string lower = command;
+  for (char& ch : lower) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+  for (std::size_t at = lower.find(".exe"); at != std::string::npos;
+       at = lower.find(".exe", at + 1)) {
+    if (at + 4 == lower.size() || lower[at + 4] == ' ') {
+      end = at + 4;
+      break;
+    }
+  }
+  if (end == std::string::npos) end = command.find(' ');
+  *program = command.substr(0, end);
+  if (end != std::string::npos) *arguments = command.substr(end);
+  return !program->empty();
+}
+
 HKEY RunRoot(RunScope scope) {
   return scope == RunScope::kMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
@@ -68,9 +97,27 @@ class RegistryAutorunStore : public AutorunStore {
                      const std::string& arguments) override {
     HKEY key = OpenKey(RunRoot(scope), kRunKey, KEY_WRITE, true);
     if (key == nullptr) return false;
-    bool written = SetText(key, kRunValue, program + arguments);
+    // A Windows path holds no double quote, so the quotes need no escaping.
+    bool written = SetText(key, kRunValue, "\"" + program + "\"" + arguments);
     RegCloseKey(key);
     return written;
+  }
+
+  bool ReadRunEntry(RunScope scope, std::string* program, std::string* arguments) override {
+    program->clear();
+    arguments->clear();
+    HKEY key = OpenKey(RunRoot(scope), kRunKey, KEY_QUERY_VALUE, false);
+    if (key == nullptr) return false;
+    char buffer[MAX_PATH * 2 + 64] = {};
+    DWORD type = 0;
+    DWORD size = sizeof buffer - 1;
+    LONG result =
+        RegQueryValueExA(key, kRunValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+    std::size_t length = size;
+    while (length > 0 && buffer[length - 1] == '\0') --length;
+    return SplitCommand(std::string(buffer, length), program, arguments);
   }
 
   bool DeleteRunEntry(RunScope scope) override {

@@ -159,8 +159,8 @@ class AgentFolder:
     """A fresh folder holding a copy of the agent and its data files."""
 
     def __init__(self, config=None, tags=DEFAULT_TAGS, simulation=DEFAULT_SIMULATION,
-                 write_config=True):
-        self.root = tempfile.mkdtemp(prefix="talvero-e2e-")
+                 write_config=True, folder_prefix="talvero-e2e-"):
+        self.root = tempfile.mkdtemp(prefix=folder_prefix)
         self.data = os.path.join(self.root, "data")
         os.makedirs(self.data)
         self.exe = os.path.join(self.root, os.path.basename(AGENT))

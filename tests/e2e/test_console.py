@@ -91,13 +91,23 @@ class AutostartTest(AgentTestCase):
         auto, entry = self.paths(folder)
         self.run_until_banner_then_stop(folder)
         self.assertEqual(self.read(auto), "1")
-        self.assertIn("\nExec=%s -h\n" % folder.exe, self.read(entry))
+        self.assertIn('\nExec="%s" -h\n' % folder.exe, self.read(entry))
 
         folder.config["SERVER"]["isautorun"] = "0"
         folder.write("config.ini", render_ini(folder.config))
         self.run_until_banner_then_stop(folder)
         self.assertEqual(self.read(auto), "0")
         self.assertFalse(os.path.exists(entry))
+
+    def test_blank_in_the_folder_is_quoted(self):
+        folder = self.make_folder(config={"SERVER": {"isautorun": "1"}},
+                                  folder_prefix="Talvero Agent ")
+        self.assertIn(" ", folder.exe)
+        auto, entry = self.paths(folder)
+        self.run_until_banner_then_stop(folder)
+        self.assertEqual(self.read(auto), "1")
+        exec_lines = [line for line in self.read(entry).splitlines() if line.startswith("Exec=")]
+        self.assertEqual(exec_lines, ['Exec="%s" -h' % folder.exe])
 
     def test_unwritable_entry_is_reported_and_auto_stays_off(self):
         folder = self.make_folder(config={"SERVER": {"isautorun": "1"}})

@@ -126,7 +126,7 @@ class AllowList(HttpTestCase):
 class Ports(harness.AgentTestCase):
     def test_port_above_range_is_refused_with_a_line(self):
         folder, agent = self.start_agent(config={"HTTP": {"port": "70000"}})
-        agent.wait_for("The http port 70000 is out of range", timeout=60)
+        agent.wait_for("Setting port=70000 is out of range 0..65535; using 0", timeout=60)
         self.assertNotIn(STARTED, agent.text())
 
 

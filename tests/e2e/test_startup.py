@@ -39,6 +39,83 @@ class StartupTest(AgentTestCase):
         self.assertNotIn("TALVERO AGENT *", agent.text())
 
 
+class SettingsCheckTest(AgentTestCase):
+    """Integer settings that are no number or out of range take their defaults,
+    each named on the console once; the valid ones keep their meaning."""
+
+    def test_faulty_values_are_named_and_valid_ones_kept(self):
+        port = harness.free_port()
+        folder, agent = self.start_agent(config={
+            "SERVER": {"isremote": "yes"},
+            "ITEMS": {"cf": "0", "itemscf": "abc"},
+            "HTTP": {"port": str(port)}})
+        lines = ("Setting isremote=yes is not a number; using 0",
+                 "Setting itemscf=abc is not a number; using 60",
+                 "Setting cf=0 is out of range 1..86400; using 10")
+        agent.wait_for(lines[-1], timeout=60)
+        agent.wait_for("The http server started on port %d successfully!" % port, timeout=90)
+        agent.wait_for("Items update completed!", timeout=60)
+        text = agent.text()
+        for line in lines:
+            self.assertEqual(text.count(line), 1, line)
+        self.assertNotIn("Setting port", text)
+        body = harness.api_post(port, "c=30&group=Channel1&item=Device1&tags=Name")
+        self.assertEqual(body["data"][0]["v"], "pump one")
+
+    def test_port_out_of_range_is_named(self):
+        folder, agent = self.start_agent(config={"ITEMS": {"cf": "99999999999"},
+                                                 "HTTP": {"port": "-5"}})
+        agent.wait_for("Setting port=-5 is out of range 0..65535; using 0", timeout=60)
+        self.assertIn("Setting cf=99999999999 is out of range 1..86400; using 10", agent.text())
+
+
+class DataFolderLockTest(AgentTestCase):
+    """One agent per data folder, also where the single-instance lock cannot
+    see the other agent: another session (its own XDG_RUNTIME_DIR; under Wine
+    another prefix, whose mutexes are its own)."""
+
+    def other_session(self, folder, name):
+        if not IS_WINDOWS:
+            runtime = os.path.join(folder.root, name)
+            os.makedirs(runtime)
+            return {"XDG_RUNTIME_DIR": runtime}
+        prefix = harness.wine_prefix() + "-" + name
+        self.addCleanup(end_wine_session_of, prefix)
+        return {"WINEPREFIX": prefix}
+
+    def test_second_agent_on_the_folder_ends_and_a_crash_frees_it(self):
+        folder, first = self.start_agent()
+        first.wait_for("Press Ctrl+C to exit from the system.", timeout=60)
+
+        # Under Wine a new prefix is made on its first use: a while.
+        second = folder.start(env=self.other_session(folder, "other-session"))
+        self.assertNotEqual(second.wait_exit(240), 0)
+        self.assertEqual(second.text().count("Another agent uses this data folder"), 1,
+                         second.text())
+        self.assertNotIn("TALVERO AGENT *", second.text())
+        self.assertIsNone(first.popen.poll(), "the first agent keeps running")
+        if IS_WINDOWS:
+            return  # the Windows agent ends through its window or console events
+
+        # The first agent dies without a word: its lock goes with it.
+        first.kill()
+        third = folder.start(env=self.other_session(folder, "third-session"))
+        third.wait_for("Press Ctrl+C to exit from the system.")
+        self.assertNotIn("Another agent", third.text())
+        third.signal(signal.SIGTERM)
+        self.assertEqual(third.wait_exit(30), 0)
+
+
+def end_wine_session_of(prefix):
+    """Ends the Wine session of another prefix, as end_wine_session does for
+    the agent's own."""
+    import subprocess
+    environment = dict(os.environ, WINEPREFIX=prefix)
+    for flag in ("-k", "-w"):
+        subprocess.run(["wineserver", flag], env=environment, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+
 class LateServerTest(AgentTestCase):
     """An agent started before its OPC server can create it (a server service
     still starting at logon) serves in full once the supervisor connects."""

@@ -65,7 +65,7 @@ class WineConsoleTest(AgentTestCase):
         # Startup with isautorun 0 brought the registry to "off".
         self.assertEqual(wine_reg_value(AGENT_KEY, "auto"), "0")
         self.assertIsNone(wine_reg_value(MACHINE_RUN, "TALVERO AGENT"))
-        expected_run = harness.windows_path(folder.exe) + " -h"
+        expected_run = '"%s" -h' % harness.windows_path(folder.exe)
 
         self.assertEqual(answer_box("command", WINDOW_CLASS, 3013)[0], 0)
         wait_until(lambda: wine_reg_value(AGENT_KEY, "auto") == "1", 30, what="auto 1")
@@ -128,7 +128,7 @@ class WineConsoleTest(AgentTestCase):
         # Reached before the connection stage, so it runs with or without an
         # OPC server under Wine.
         folder = self.make_folder(config={"SERVER": {"isautorun": "1"}})
-        expected_run = harness.windows_path(folder.exe) + " -h"
+        expected_run = '"%s" -h' % harness.windows_path(folder.exe)
         self.addCleanup(self.reset_autorun)
         self.end_agent(self.start_to_banner(folder))
         self.assertEqual(wine_reg_value(AGENT_KEY, "auto"), "1")
@@ -141,6 +141,16 @@ class WineConsoleTest(AgentTestCase):
         self.assertEqual(wine_reg_value(AGENT_KEY, "auto"), "0")
         self.assertIsNone(wine_reg_value(MACHINE_RUN, "TALVERO AGENT"))
         self.assertIsNone(wine_reg_value(USER_RUN, "TALVERO AGENT"))
+
+    def test_blank_in_the_folder_is_quoted(self):
+        folder = self.make_folder(config={"SERVER": {"isautorun": "1"}},
+                                  folder_prefix="Talvero Agent ")
+        self.assertIn(" ", folder.exe)
+        self.addCleanup(self.reset_autorun)
+        self.end_agent(self.start_to_banner(folder))
+        self.assertEqual(wine_reg_value(AGENT_KEY, "auto"), "1")
+        self.assertEqual((wine_reg_value(MACHINE_RUN, "TALVERO AGENT") or "").lower(),
+                         ('"%s" -h' % harness.windows_path(folder.exe)).lower())
 
     def reset_autorun(self):
         # The prefix outlives the test: never leave an autorun entry behind.
