@@ -19,6 +19,10 @@ bool IsGatewayFailure(int32_t status) { return status == 502 || status == 503 ||
 // is told its name once.
 constexpr int kUnansweredTicksToReport = 3;
 
+// A tick names at most this many files of a kind one by one and counts the
+// rest in one line, so a folder of thousands does not flood the console.
+constexpr int kNamedPerTick = 10;
+
 // How much of a receiver's text the words for a refusal show.
 constexpr std::size_t kShownAnswerLength = 80;
 
@@ -131,9 +135,19 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
     KeepOnly(&state->unansweredTicks, names, [](const auto& item) { return item.first; });
     KeepOnly(&state->acceptedUndeleted, names, [](const std::string& name) { return name; });
     KeepOnly(&state->foreignTold, foreign, [](const std::string& name) { return name; });
+    int named = 0;
     for (const std::string& name : foreign) {
       if (!state->foreignTold.insert(name).second) continue;
-      PrintErrorLine(env, "\nNot a spool file, left in place: " + prefix + name, false);
+      if (named++ < kNamedPerTick) {
+        PrintErrorLine(env, "\nNot a spool file, left in place: " + prefix + name, false);
+      }
+    }
+    if (named > kNamedPerTick) {
+      PrintErrorLine(
+          env,
+          FormatText("\nNot spool files, left in place: %d more in ", named - kNamedPerTick) +
+              context.folder,
+          false);
     }
   } else {
     summary.unlisted = true;
@@ -147,6 +161,8 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
   }
   SortSpoolNames(&names);
 
+  int undeletedNamed = 0;      // files told in this tick that they cannot be deleted
+  std::string undeletedCause;  // the cause given for the last of them
   for (const std::string& name : names) {
     if (context.stopRequested && context.stopRequested()) {
       summary.stopped = true;
@@ -199,13 +215,23 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
         state->acceptedUndeleted.insert(name);
         ++summary.undeleted;
         summary.failure = "accepted but not deleted: " + cause;
-        PrintErrorLine(
-            env, "\nUpload of " + path + " accepted, but the file cannot be deleted: " + cause,
-            false);
+        undeletedCause = cause;
+        if (undeletedNamed++ < kNamedPerTick) {
+          PrintErrorLine(
+              env, "\nUpload of " + path + " accepted, but the file cannot be deleted: " + cause,
+              false);
+        }
       }
     } else {
       NoteRefusal(env, reply, state, &summary);
     }
+  }
+  if (undeletedNamed > kNamedPerTick) {
+    PrintErrorLine(env,
+                   FormatText("\nUploads accepted, but %d more files cannot be deleted: ",
+                              undeletedNamed - kNamedPerTick) +
+                       undeletedCause,
+                   false);
   }
   if (summary.accepted > 0 && summary.failure.empty()) state->toldRefusal.clear();
   state->busy.store(false);

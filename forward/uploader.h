@@ -77,6 +77,7 @@ std::string UploadFailureText(const platform::HttpExchange& reply);
 // end the tick, and a stop request ends it before the next file. Why posts
 // are not accepted is told whenever the reason changes ("\nUpload not
 // accepted: status 500"; a redirect that was not followed with its new
-// location), and a folder that cannot be listed with the cause. Never
-// throws.
+// location), and a folder that cannot be listed with the cause. Past ten
+// files to name of one kind in a tick, the rest are counted in one line.
+// Never throws.
 UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* state);

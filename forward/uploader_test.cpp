@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "common/text_helpers.h"
 #include "common/utf.h"
 #include "forward/forward_test_folder.h"
 #include "platform/recording_env.h"
@@ -433,6 +434,37 @@ TEST(UploadFailureTextTest, ReceiverTextsStayOnOneLineAndShort) {
       {std::u16string(81, u'x'), "answered \"" + std::string(80, 'x') + "...\""},
   };
   for (const Case& c : cases) EXPECT_EQ(UploadFailureText(Answer(200, c.text)), c.words);
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(UploaderTest, AFolderFullOfFilesToTellOfIsCountedBeyondTenNames) {
+  for (int i = 0; i < 25; ++i) {
+    folder.Write(FormatText("%02d.txt", i), "{}");
+    folder.Write(FormatText("copy %02d.txt", i), "{}");
+  }
+  env.deleteFile = [](const std::string&) {
+    return platform::Status::Failed("Read-only file system");
+  };
+  UploadSummary summary = Tick();
+  EXPECT_EQ(summary.posted, 25);
+  EXPECT_EQ(summary.undeleted, 25);
+  const std::string printed = env.Printed();
+  EXPECT_EQ(Count(printed, "\nNot a spool file, left in place: "), 10);
+  EXPECT_EQ(Count(printed, "\nNot spool files, left in place: 15 more in " + folder.path()), 1);
+  EXPECT_EQ(Count(printed, " accepted, but the file cannot be deleted: Read-only file system"), 10);
+  EXPECT_EQ(Count(printed,
+                  "\nUploads accepted, but 15 more files cannot be deleted: "
+                  "Read-only file system"),
+            1);
+  // Every one of them counts as told: nothing more at the next tick.
+  Tick();
+  EXPECT_EQ(env.Printed(), printed);
+  EXPECT_EQ(bodies.size(), 25u);
 }
 
 }  // namespace
