@@ -49,27 +49,28 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
-// Two refusals the operator need not be told apart: the same words, or two
-// texts that are not "OK". A receiver that answers something new each time
-// (an id, a time) would otherwise get a line per post.
-bool SameRefusal(const std::string& a, const std::string& b) {
-  if (a == b) return true;
+// The kind of a refusal as the operator is told of it: its words, except
+// that every text other than "OK" is one kind. A receiver that answers
+// something new each time (an id, a time) would otherwise get a line per post.
+std::string RefusalKind(const std::string& told) {
   const std::string answered = kAnsweredPrefix;
-  return a.compare(0, answered.size(), answered) == 0 &&
-         b.compare(0, answered.size(), answered) == 0;
+  return told.compare(0, answered.size(), answered) == 0 ? answered : told;
 }
 
-// Records why a post was not accepted and tells the operator when the
-// reason differs from the one told last.
-void NoteRefusal(platform::Env* env, const platform::HttpExchange& reply, UploaderState* state,
+// Records why a post was not accepted in the tick's refusals, and tells the
+// operator of a reason that the last tick with posts did not have: files
+// that keep failing, each for a reason of its own, are told of once, not at
+// every tick.
+void NoteRefusal(platform::Env* env, const platform::HttpExchange& reply,
+                 const UploaderState& state, std::set<std::string>* tickRefusals,
                  UploadSummary* summary) {
   summary->failure = UploadFailureText(reply);
   const std::string told = reply.location.empty()
                                ? summary->failure
                                : "the receiver moved to " + platform::Utf16ToAnsi(reply.location);
-  if (SameRefusal(told, state->toldRefusal)) return;
+  const std::string kind = RefusalKind(told);
+  if (!tickRefusals->insert(kind).second || state.lastRefusals.count(kind) != 0) return;
   PrintErrorLine(env, "\nUpload not accepted: " + told, false);
-  state->toldRefusal = told;
 }
 
 // Deletes an accepted file. A file that is gone already counts as deleted.
@@ -161,8 +162,9 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
   }
   SortSpoolNames(&names);
 
-  int undeletedNamed = 0;      // files told in this tick that they cannot be deleted
-  std::string undeletedCause;  // the cause given for the last of them
+  std::set<std::string> tickRefusals;  // the kinds of refusal of this tick's posts
+  int undeletedNamed = 0;              // files told in this tick that they cannot be deleted
+  std::string undeletedCause;          // the cause given for the last of them
   for (const std::string& name : names) {
     if (context.stopRequested && context.stopRequested()) {
       summary.stopped = true;
@@ -190,14 +192,14 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
         TALVXML::Exchange(context.url, "POST", "[" + content + "]", "application/json",
                           platform::HttpRequestLimits(), env);
     if (!reply.reached || IsGatewayFailure(reply.status)) {
-      NoteRefusal(env, reply, state, &summary);
+      NoteRefusal(env, reply, *state, &tickRefusals, &summary);
       summary.ended = true;
       break;
     }
     if (!reply.answered) {
       // This file may be what the network refuses (too large, reset every
       // time): it stays, and the files after it still get their turn.
-      NoteRefusal(env, reply, state, &summary);
+      NoteRefusal(env, reply, *state, &tickRefusals, &summary);
       ++summary.unanswered;
       if (++state->unansweredTicks[name] == kUnansweredTicksToReport) {
         PrintErrorLine(env,
@@ -223,7 +225,7 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
         }
       }
     } else {
-      NoteRefusal(env, reply, state, &summary);
+      NoteRefusal(env, reply, *state, &tickRefusals, &summary);
     }
   }
   if (undeletedNamed > kNamedPerTick) {
@@ -233,7 +235,7 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
                        undeletedCause,
                    false);
   }
-  if (summary.accepted > 0 && summary.failure.empty()) state->toldRefusal.clear();
+  if (summary.posted > 0) state->lastRefusals.swap(tickRefusals);
   state->busy.store(false);
   return summary;
 }

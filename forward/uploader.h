@@ -37,10 +37,9 @@ struct UploaderState {
   std::set<std::string> acceptedUndeleted;
   // Files in the folder that are not spool files, each named once.
   std::set<std::string> foreignTold;
-  // Why uploads are not accepted, as last told to the operator; told again
-  // when the reason changes, and forgotten by a tick in which every post
-  // was accepted.
-  std::string toldRefusal;
+  // The reasons why posts of the last tick that posted were not accepted;
+  // the operator is told of a reason only when it was not among them.
+  std::set<std::string> lastRefusals;
 };
 
 struct UploadSummary {
@@ -75,9 +74,10 @@ std::string UploadFailureText(const platform::HttpExchange& reply);
 // cannot be reached at all (refused, name not resolved, connect time limit)
 // and a gateway's answer that the receiver behind it is down (502, 503, 504)
 // end the tick, and a stop request ends it before the next file. Why posts
-// are not accepted is told whenever the reason changes ("\nUpload not
-// accepted: status 500"; a redirect that was not followed with its new
-// location), and a folder that cannot be listed with the cause. Past ten
+// are not accepted is told whenever a reason comes that the tick before did
+// not have ("\nUpload not accepted: status 500"; a redirect that was not
+// followed with its new location), and a folder that cannot be listed with
+// the cause. Past ten
 // files to name of one kind in a tick, the rest are counted in one line.
 // Never throws.
 UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* state);

@@ -467,4 +467,25 @@ TEST_F(UploaderTest, AFolderFullOfFilesToTellOfIsCountedBeyondTenNames) {
   EXPECT_EQ(bodies.size(), 25u);
 }
 
+TEST_F(UploaderTest, FilesRefusedEachForAReasonOfItsOwnAreToldOfOnce) {
+  folder.Write("1.txt", "{\"n\":1}");
+  folder.Write("2.txt", "{\"n\":2}");
+  bool firstRefused = true;
+  reply = [&firstRefused](const std::string& body) {
+    if (body == "[{\"n\":1}]") return firstRefused ? Answer(500, u"") : Answer(200, u"OK");
+    return Answer(200, u"busy");
+  };
+  for (int tick = 0; tick < 4; ++tick) Tick();
+  EXPECT_EQ(env.Printed(),
+            "\nUpload not accepted: status 500\nUpload not accepted: answered \"busy\"");
+  // The 500 goes away for a tick and comes back: news again.
+  firstRefused = false;
+  Tick();
+  firstRefused = true;
+  folder.Write("1.txt", "{\"n\":1}");
+  Tick();
+  EXPECT_EQ(Count(env.Printed(), "status 500"), 2);
+  EXPECT_EQ(Count(env.Printed(), "busy"), 1);
+}
+
 }  // namespace
