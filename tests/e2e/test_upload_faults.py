@@ -9,7 +9,7 @@ import time
 import unittest
 
 import harness
-from harness import AgentTestCase, wait_until
+from harness import AgentTestCase, IS_WINDOWS, wait_until
 from forward_receiver import HoldingReceiver, Receiver
 
 # Longer than one post's own time limit (60 s), so that one post left
@@ -81,13 +81,20 @@ class UploadFaultTest(AgentTestCase):
 
     def make_undeletable(self, temp, names):
         """Makes the files undeletable and returns a function that undoes
-        it. A user other than root loses the folder's write permission; root
-        ignores that, and its files are made immutable instead."""
-        if os.geteuid() != 0:
+        it. Under Wine the files become read-only, which Windows does not
+        delete (Wine would report the delete of an immutable file done and
+        keep the file). Natively a user other than root loses the folder's
+        write permission; root ignores that, and its files are made
+        immutable instead."""
+        paths = [os.path.join(temp, name) for name in names]
+        if IS_WINDOWS:
+            for path in paths:
+                os.chmod(path, 0o444)
+            undo = lambda: [os.chmod(path, 0o644) for path in paths if os.path.exists(path)]
+        elif os.geteuid() != 0:
             os.chmod(temp, 0o555)
             undo = lambda: os.chmod(temp, 0o755)
         else:
-            paths = [os.path.join(temp, name) for name in names]
             if not shutil.which("chattr") or subprocess.run(
                     ["chattr", "+i"] + paths, capture_output=True).returncode != 0:
                 self.skipTest("root can make no file undeletable here (chattr +i); "
