@@ -75,8 +75,8 @@ struct Forwarding {
   SamplerState samplerState;
   UploaderContext uploading;
   UploaderState uploaderState;
-  // Tells the operator of a growing backlog and a filling disk; checked after
-  // each upload tick, on the uploader's thread.
+  // Tells the operator of a growing backlog and a filling disk; checked by a
+  // worker of its own, so a post that hangs does not silence it.
   std::unique_ptr<SpoolWatch> spoolWatch;
   UploadLog uploadLog;
 };
@@ -194,6 +194,7 @@ int RunAgent() {
   ConnectionSupervisor supervisor;
   Forwarding forwarding;
   AgentWorkers workers;
+  PeriodicWorker spoolWatcher;  // stopped after the others, destroyed before forwarding
   PrintBanner(startMilliseconds);
   for (const std::string& warning : settingsWarnings) PrintErrorLine(env, warning, false);
 
@@ -286,8 +287,12 @@ int RunAgent() {
       [&forwarding, env] {
         UploadSummary summary = UploadTickWith(forwarding.uploading, &forwarding.uploaderState);
         forwarding.uploadLog.Record(summary, env->NowMilliseconds());
-        forwarding.spoolWatch->Check();
       },
+      env);
+  // Ticks every second, so a stop waits for it no longer; the watch keeps
+  // its own pace of one look per sampling interval.
+  StartWorker(
+      &spoolWatcher, "spool watch", 1000, [&forwarding] { forwarding.spoolWatch->CheckIfDue(); },
       env);
   StartWorker(&workers.opcWorker, "OPC worker", 1, [bridge] { bridge->OpcWorkerTick(); }, env);
   StartWorker(
@@ -314,6 +319,7 @@ int RunAgent() {
   platform::RemoveTrayIcon();
 
   StopWorkers(&workers);
+  spoolWatcher.Stop();
   {
     std::lock_guard<std::mutex> hold(opcSession->lock);
     ReleaseServer(*opcSession);

@@ -32,8 +32,10 @@ std::string NumericStem(const std::string& name) {
 }  // namespace
 
 bool IsSpoolFileName(const std::string& name) {
-  return name.size() > 4 && EndsWith(name, kSpoolExtension);
+  return EndsWith(name, kSpoolExtension) && !NumericStem(name).empty();
 }
+
+bool IsSpoolTemporaryName(const std::string& name) { return EndsWith(name, kSpoolTempExtension); }
 
 void SortSpoolNames(std::vector<std::string>* names) {
   std::stable_sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) {
@@ -52,7 +54,7 @@ int RemoveSpoolTemporaries(platform::Env* env, const std::string& folder) {
   if (!env->ListDirectory(folder, &entries).ok()) return 0;
   int removed = 0;
   for (const platform::DirectoryEntry& entry : entries) {
-    if (entry.isDirectory || !EndsWith(entry.name, kSpoolTempExtension)) continue;
+    if (entry.isDirectory || !IsSpoolTemporaryName(entry.name)) continue;
     if (env->DeleteFileAt(folder + platform::kPathSeparator + entry.name).ok()) ++removed;
   }
   return removed;

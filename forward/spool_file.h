@@ -21,8 +21,14 @@
 extern const char kSpoolExtension[];      // ".txt"
 extern const char kSpoolTempExtension[];  // ".writing"
 
-// True for a name that the uploader sends: it ends in ".txt".
+// True for a name that the uploader sends, one the sampler gives: decimal
+// digits followed by ".txt". Anything else in the folder was put there by
+// someone else and is left alone.
 bool IsSpoolFileName(const std::string& name);
+
+// True for the temporary of a write under way or cut short: it ends in
+// ".writing".
+bool IsSpoolTemporaryName(const std::string& name);
 
 // Sorts spool file names oldest first: names made of digits by their number
 // (so "999.txt" comes before "1000.txt"), any other name after them by text.

@@ -92,12 +92,31 @@ TEST(SpoolFileTest, RemoveTemporariesKeepsSpoolFiles) {
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"1700000000001.txt", "other.dat"}));
 }
 
-TEST(SpoolFileTest, NamesMatchOnlyTxt) {
-  EXPECT_TRUE(IsSpoolFileName("1700000000000.txt"));
-  EXPECT_TRUE(IsSpoolFileName("x.txt"));
-  EXPECT_FALSE(IsSpoolFileName("1700000000000.writing"));
-  EXPECT_FALSE(IsSpoolFileName(".txt"));
-  EXPECT_FALSE(IsSpoolFileName("1700000000000.txt.writing"));
+TEST(SpoolFileTest, NamesAreTheSamplersOnly) {
+  struct Case {
+    const char* name;
+    bool spool;
+  };
+  const Case cases[] = {
+      {"1700000000000.txt", true},
+      {"999.txt", true},
+      {"0.txt", true},
+      // Put there by someone else: not the sampler's, never posted.
+      {"x.txt", false},
+      {"notes.txt", false},
+      {"1765240265123 (copy).txt", false},
+      {"1765240265123.txt.txt", false},
+      {"-1765240265123.txt", false},
+      {"+1765240265123.txt", false},
+      {" 1765240265123.txt", false},
+      {"1765240265123.TXT", false},
+      {"1700000000000.writing", false},
+      {".txt", false},
+      {"1700000000000.txt.writing", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsSpoolFileName(c.name), c.spool) << c.name;
+  EXPECT_TRUE(IsSpoolTemporaryName("1700000000000.writing"));
+  EXPECT_FALSE(IsSpoolTemporaryName("1700000000000.txt"));
 }
 
 TEST(SpoolFileTest, SortIsNumericOldestFirstThenOtherNames) {

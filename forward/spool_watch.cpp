@@ -51,6 +51,7 @@ SpoolCensus TakeSpoolCensus(platform::Env* env, const std::string& folder) {
     if (!env->FileSize(folder + platform::kPathSeparator + name, &size).ok()) continue;
     ++census.files;
     census.bytes += size;
+    census.names.push_back(name);
   }
   return census;
 }
@@ -60,7 +61,17 @@ SpoolWatch::SpoolWatch(platform::Env* env, std::string folder, int32_t sampleInt
     : env_(env),
       folder_(std::move(folder)),
       backlogAgeMs_(10 * std::max<int64_t>(sampleIntervalMs, 1000)),
+      checkIntervalNs_(std::min<int64_t>(std::max<int64_t>(sampleIntervalMs, 1000), 60000) *
+                       1000000),
       uploadsConfigured_(uploadsConfigured) {}
+
+void SpoolWatch::CheckIfDue() {
+  const int64_t nowNs = env_->MonotonicNanoseconds();
+  if (checked_ && nowNs - checkedAtNs_ < checkIntervalNs_) return;
+  checked_ = true;
+  checkedAtNs_ = nowNs;
+  Check();
+}
 
 void SpoolWatch::Check() {
   if (uploadsConfigured_) {
@@ -72,19 +83,35 @@ void SpoolWatch::Check() {
 }
 
 void SpoolWatch::CheckBacklog(const SpoolCensus& census) {
-  if (census.oldestName.empty()) {
+  const int64_t nowNs = env_->MonotonicNanoseconds();
+  std::map<std::string, int64_t> seen;
+  for (const std::string& name : census.names) {
+    auto known = firstSeenNs_.find(name);
+    seen.emplace(name, known == firstSeenNs_.end() ? nowNs : known->second);
+  }
+  firstSeenNs_.swap(seen);
+  if (census.names.empty()) {
     if (backlogTold_) PrintGoodLine(env_, "\nUploads caught up.", false);
     backlogTold_ = false;
     return;
   }
-  int64_t oldestMs = SpoolNameMilliseconds(census.oldestName);
-  if (oldestMs < 0 || env_->NowMilliseconds() - oldestMs <= backlogAgeMs_) return;
-  int64_t nowNs = env_->MonotonicNanoseconds();
+  // The longest wait: since the name's time or since first seen, whichever
+  // began earlier, so neither a clock set back nor a file from an earlier
+  // run goes unnoticed.
+  const int64_t nowMs = env_->NowMilliseconds();
+  int64_t longestMs = 0;
+  for (const auto& file : firstSeenNs_) {
+    int64_t waitedMs = (nowNs - file.second) / 1000000;
+    const int64_t namedMs = SpoolNameMilliseconds(file.first);
+    if (namedMs >= 0) waitedMs = std::max(waitedMs, nowMs - namedMs);
+    longestMs = std::max(longestMs, waitedMs);
+  }
+  if (longestMs <= backlogAgeMs_) return;
   if (backlogTold_ && nowNs - backlogToldAtNs_ < kBacklogRepeatNs) return;
   PrintErrorLine(env_,
                  FormatText("\nUpload backlog: %lld files waiting, the oldest from ",
                             static_cast<long long>(census.files)) +
-                     FormatLocalTime(oldestMs, ""),
+                     FormatLocalTime(nowMs - longestMs, ""),
                  false);
   backlogTold_ = true;
   backlogToldAtNs_ = nowNs;

@@ -40,6 +40,7 @@ TEST(SpoolCensusTest, CountsSpoolFilesAndTheirBytesAndFindsTheOldestByNumber) {
   folder.Write("999.txt", "de");
   folder.Write("1001.txt.writing", "temporary");
   folder.Write("notes.log", "other");
+  folder.Write("notes.txt", "other");
   WatchedEnv env;
   SpoolCensus census = TakeSpoolCensus(&env, folder.path());
   EXPECT_TRUE(census.listed);
@@ -145,6 +146,63 @@ TEST(SpoolWatchTest, LowDiskSpaceIsToldOncePerCrossing) {
   std::string before = env.Printed();
   watch.Check();
   EXPECT_EQ(env.Printed(), before);
+}
+
+TEST(SpoolWatchTest, AFileNamedByAClockRunningAheadIsJudgedByItsWait) {
+  TestFolder folder;
+  WatchedEnv env;
+  SpoolWatch watch(&env, folder.path(), 1000, true);  // ten intervals: 10 s
+  // Named a year ahead, and the samples after it named on from there.
+  const int64_t ahead = env.nowMs + 365LL * 24 * 3600 * 1000;
+  folder.Write(std::to_string(ahead) + ".txt", "x");
+  const int64_t firstSeenMs = env.nowMs;
+  watch.Check();
+  folder.Write(std::to_string(ahead + 1) + ".txt", "y");
+  env.nowMs += 10000;
+  env.monotonicNs += 10000LL * 1000 * 1000;
+  watch.Check();
+  EXPECT_EQ(env.Printed(), "");
+  env.nowMs += 1;
+  env.monotonicNs += 1000 * 1000;
+  watch.Check();
+  // Waiting since the watch first saw it, not since a time to come.
+  EXPECT_EQ(env.Printed(), "\nUpload backlog: 2 files waiting, the oldest from " +
+                               FormatLocalTime(firstSeenMs, ""));
+
+  // Delivered and replaced by a new one: its wait starts afresh.
+  std::filesystem::remove(folder.file(std::to_string(ahead) + ".txt"));
+  std::filesystem::remove(folder.file(std::to_string(ahead + 1) + ".txt"));
+  watch.Check();
+  EXPECT_EQ(Count(env.Printed(), "\nUploads caught up."), 1);
+  folder.Write(std::to_string(ahead + 2) + ".txt", "z");
+  watch.Check();
+  env.nowMs += 10000;
+  env.monotonicNs += 10000LL * 1000 * 1000;
+  watch.Check();
+  EXPECT_EQ(Count(env.Printed(), "Upload backlog"), 1);
+}
+
+TEST(SpoolWatchTest, CheckIfDueLooksOncePerSamplingIntervalWithinASecondAndAMinute) {
+  struct Case {
+    int32_t sampleIntervalMs;
+    int64_t paceMs;
+  };
+  for (const Case& c : {Case{0, 1000}, Case{2000, 2000}, Case{600000, 60000}}) {
+    TestFolder folder;
+    WatchedEnv env;
+    SpoolWatch watch(&env, folder.path(), c.sampleIntervalMs, false);
+    // Each look is seen by the disk line it prints on a crossing.
+    env.volume = {1 * kMiB, 1000000 * kMiB};
+    watch.CheckIfDue();  // the first call looks at once
+    EXPECT_EQ(Count(env.Printed(), "Low disk space"), 1) << c.sampleIntervalMs;
+    env.volume = {500000 * kMiB, 1000000 * kMiB};
+    env.monotonicNs += c.paceMs * 1000000 - 1;
+    watch.CheckIfDue();
+    EXPECT_EQ(Count(env.Printed(), "recovered"), 0) << c.sampleIntervalMs;
+    env.monotonicNs += 1;
+    watch.CheckIfDue();
+    EXPECT_EQ(Count(env.Printed(), "recovered"), 1) << c.sampleIntervalMs;
+  }
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ struct HttpExchange {
   // The new location named by a redirect that was not followed (301, 302,
   // 303: following them would turn the POST into a GET); empty otherwise.
   std::u16string location;
+  std::string failure;  // why no complete answer came, in words; empty when one came
 };
 
 // Sends method to url with the headers "charset: UTF-8" and "Content-Type:

@@ -107,3 +107,67 @@ class Receiver:
 
     def bodies(self, answer=None):
         return [p["body"] for p in self.snapshot() if answer is None or p["answer"] == answer]
+
+
+class HoldingReceiver:
+    """A receiver that takes every request and never answers it: each
+    connection is held open until stop(). The body of each request is
+    recorded as soon as it has arrived."""
+
+    def __init__(self):
+        self.lock = threading.Lock()  # guards bodies
+        self.bodies = []
+        self.released = threading.Event()
+        self.server = None
+
+    def start(self):
+        import socketserver
+        receiver = self
+
+        class Handler(socketserver.BaseRequestHandler):
+            def handle(self):
+                data = b""
+                try:
+                    while b"\r\n\r\n" not in data:
+                        chunk = self.request.recv(65536)
+                        if not chunk:
+                            return
+                        data += chunk
+                    head, _, body = data.partition(b"\r\n\r\n")
+                    length = 0
+                    for line in head.split(b"\r\n")[1:]:
+                        name, _, value = line.partition(b":")
+                        if name.strip().lower() == b"content-length":
+                            length = int(value.strip())
+                    while len(body) < length:
+                        chunk = self.request.recv(65536)
+                        if not chunk:
+                            return
+                        body += chunk
+                except OSError:
+                    return
+                with receiver.lock:
+                    receiver.bodies.append(body)
+                receiver.released.wait()
+
+        class Server(socketserver.ThreadingTCPServer):
+            allow_reuse_address = True
+            daemon_threads = True
+
+        self.server = Server(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        return self
+
+    def stop(self):
+        self.released.set()
+        if self.server:
+            self.server.shutdown()
+            self.server.server_close()
+            self.server = None
+
+    def url(self):
+        return "http://127.0.0.1:%d/in" % self.server.server_address[1]
+
+    def received(self):
+        with self.lock:
+            return list(self.bodies)

@@ -99,7 +99,7 @@ class ForwardTest(AgentTestCase):
         # every later tick begins with the oldest file.
         port = receiver.port
         receiver.stop()
-        wait_until(lambda: upload_status(api_port)["failure"] == "receiver not reached",
+        wait_until(lambda: upload_status(api_port)["failure"].startswith("receiver not reached"),
                    POST_WAIT, what="a tick ended by the refusal")
         wait_until(lambda: len(spool_files(folder)) >= 5, POST_WAIT, what="a backlog of five files")
         backlog = spool_files(folder)
