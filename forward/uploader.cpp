@@ -21,7 +21,7 @@ constexpr int kUnansweredTicksToReport = 3;
 
 std::string UploadFailureText(const platform::HttpExchange& reply) {
   if (!reply.reached) return "receiver not reached";
-  if (!reply.answered) return "no answer";
+  if (!reply.answered) return reply.failure.empty() ? "no answer" : reply.failure;
   if (!reply.location.empty()) {
     return "status " + std::to_string(reply.status) + ", moved to " +
            platform::Utf16ToAnsi(reply.location);
@@ -71,9 +71,11 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
       continue;
     }
     ++summary.posted;
+    // The file's name tells a receiver a repeat from a new sample: a stop
+    // between its "OK" and the delete posts the file again.
     platform::HttpExchange reply =
         TALVXML::Exchange(context.url, "POST", "[" + content + "]", "application/json",
-                          platform::HttpRequestLimits(), env);
+                          {{"Idempotency-Key", name}}, platform::HttpRequestLimits(), env);
     if (!reply.reached || IsGatewayFailure(reply.status)) {
       summary.failure = UploadFailureText(reply);
       summary.ended = true;

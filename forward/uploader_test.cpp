@@ -26,6 +26,7 @@ class ReceiverEnv : public platform::RecordingConsoleEnv {
   platform::HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
                                             const std::u16string& body,
                                             const std::u16string& contentType,
+                                            const std::vector<platform::HttpHeader>&,
                                             const platform::HttpRequestLimits&) override {
     urls.push_back(Utf16ToUtf8(url));
     methods.push_back(Utf16ToUtf8(method));
