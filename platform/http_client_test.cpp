@@ -31,6 +31,9 @@ struct Step {
   bool streams = false;
   int64_t streamedBytes = -1;
   bool chunked = false;
+  // Sends answer at once, before any request (as a server that is not the
+  // one the client expected).
+  bool speaksFirst = false;
 };
 
 // A head announcing length bytes of body (none when negative).
@@ -97,7 +100,7 @@ class ScriptedServer {
         platform::CloseSocket(connection);
         continue;
       }
-      std::string request = ReadRequest(connection);
+      std::string request = script_[step].speaksFirst ? std::string() : ReadRequest(connection);
       {
         std::lock_guard<std::mutex> hold(mutex_);
         requests_.push_back(request);
@@ -347,6 +350,16 @@ TEST(HttpClient, EveryExchangeWithoutAnAnswerNamesItsCause) {
   EXPECT_NE(Post(u"not a url at all", u"[]").failure, "");
   ScriptedServer silent({Step{""}});
   EXPECT_NE(Post(silent.Url(), u"[]").failure, "");
+  // https to a server that speaks plain HTTP: the secure channel fails, and
+  // is named as such.
+  Step plainHttp{Answer("200 OK", "OK")};
+  plainHttp.speaksFirst = true;
+  ScriptedServer plain({plainHttp});
+  platform::HttpExchange insecure =
+      Post(Utf8ToUtf16("https://127.0.0.1:" + std::to_string(plain.port()) + "/in"), u"[]");
+  EXPECT_FALSE(insecure.answered);
+  EXPECT_TRUE(insecure.reached);
+  EXPECT_EQ(insecure.failure.rfind("TLS failed: ", 0), 0u) << insecure.failure;
   ScriptedServer refusing({Step{Answer("500 Internal Server Error", "no")}});
   platform::HttpExchange answered = Post(refusing.Url(), u"[]");
   EXPECT_TRUE(answered.answered);
