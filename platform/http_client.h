@@ -57,9 +57,9 @@ struct HttpExchange {
 
 // Sends method to url with the headers "charset: UTF-8", "Content-Type:
 // contentType" and those of headers, and body encoded as UTF-8, and waits for
-// the answer within limits. A 307 or 308 answer is followed with the same method, headers and
-// body; a 301, 302 or 303 is not, and comes back as the answer with its
-// location. The caller owns the result.
+// the answer within limits. A 307 or 308 answer is followed with the same
+// method, headers and body; a 301, 302 or 303 is not, and comes back as the
+// answer with its location. The caller owns the result.
 HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
                                 const std::u16string& body, const std::u16string& contentType,
                                 const std::vector<HttpHeader>& headers,

@@ -249,7 +249,8 @@ Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16
     return attempt;
   }
   // Read up to one byte past the limit: a body that reaches it is too large,
-  // and what follows is never taken in.
+  // and what follows is not kept. (Wine's WinInet reads and drops the rest
+  // that is already arriving when the handle closes; memory stays flat.)
   const std::size_t limit =
       static_cast<std::size_t>(limits.maxAnswerBytes > 0 ? limits.maxAnswerBytes : 0);
   char buffer[16384];
