@@ -3,6 +3,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/env.h"
 #include "platform/http_client.h"
@@ -29,12 +31,16 @@ class TALVXML {
   static std::string RequestText(const std::string& url, const std::string& method,
                                  const std::string& body);
 
+  // Header name and value, 8-bit text in the system code page.
+  using Header = std::pair<std::string, std::string>;
+
   // The whole outcome of one request, whatever its status, so that a caller
   // can tell "no answer at all" from "an answer other than the one wanted".
-  // The request goes out through env.
+  // headers go out beside charset and Content-Type. The request goes out
+  // through env.
   static platform::HttpExchange Exchange(
       const std::string& url, const std::string& method, const std::string& body,
-      const std::string& contentType,
+      const std::string& contentType, const std::vector<Header>& headers = {},
       const platform::HttpRequestLimits& limits = platform::HttpRequestLimits(),
       platform::Env* env = platform::Env::Default());
 };

@@ -188,10 +188,15 @@ UploadSummary UploadTickWith(const UploaderContext& context, UploaderState* stat
       continue;
     }
     ++summary.posted;
+    // The file's name tells a receiver a repeat from a new sample: a stop
+    // between its "OK" and the delete posts the file again.
     platform::HttpExchange reply =
         TALVXML::Exchange(context.url, "POST", "[" + content + "]", "application/json",
-                          platform::HttpRequestLimits(), env);
-    if (!reply.reached || IsGatewayFailure(reply.status)) {
+                          {{"Idempotency-Key", name}}, platform::HttpRequestLimits(), env);
+    // A receiver away, behind a failing gateway or a secure channel that
+    // cannot be set up refuses every file alike: the tick ends at the first.
+    if (!reply.reached || IsGatewayFailure(reply.status) ||
+        platform::IsSecureChannelFailure(reply)) {
       NoteRefusal(env, reply, *state, &tickRefusals, &summary);
       summary.ended = true;
       break;

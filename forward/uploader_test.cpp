@@ -27,6 +27,7 @@ class ReceiverEnv : public platform::RecordingConsoleEnv {
   platform::HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
                                             const std::u16string& body,
                                             const std::u16string& contentType,
+                                            const std::vector<platform::HttpHeader>&,
                                             const platform::HttpRequestLimits&) override {
     urls.push_back(Utf16ToUtf8(url));
     methods.push_back(Utf16ToUtf8(method));
@@ -139,6 +140,27 @@ TEST_F(UploaderTest, NoAnswerEndsTheTickAndKeepsEveryFile) {
   summary = Tick();
   EXPECT_EQ(summary.accepted, 5);
   EXPECT_TRUE(folder.Names().empty());
+}
+
+TEST_F(UploaderTest, SecureChannelFailureEndsTheTickAndKeepsEveryFile) {
+  for (int i = 1; i <= 3; ++i) folder.Write(std::to_string(i) + ".txt", "{}");
+  for (const char* failure : {"TLS certificate not trusted", "TLS failed: handshake"}) {
+    bodies.clear();
+    reply = [failure](const std::string&) {
+      platform::HttpExchange exchange;
+      exchange.reached = true;
+      exchange.failure = failure;
+      return exchange;
+    };
+    UploadSummary summary = Tick();
+    EXPECT_EQ(summary.posted, 1) << failure;
+    EXPECT_TRUE(summary.ended) << failure;
+    EXPECT_EQ(summary.unanswered, 0) << failure;
+    EXPECT_EQ(summary.failure, failure);
+    EXPECT_EQ(folder.Names().size(), 3u) << failure;
+  }
+  for (int tick = 0; tick < 3; ++tick) Tick();
+  EXPECT_EQ(env.Printed().find("got no answer"), std::string::npos) << env.Printed();
 }
 
 platform::HttpExchange ReachedWithoutAnswer() {

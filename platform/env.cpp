@@ -53,8 +53,9 @@ class DefaultEnv : public Env {
   int64_t MonotonicNanoseconds() override { return platform::MonotonicNanoseconds(); }
   HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
                                   const std::u16string& body, const std::u16string& contentType,
+                                  const std::vector<HttpHeader>& headers,
                                   const HttpRequestLimits& limits) override {
-    return platform::PerformHttpRequest(url, method, body, contentType, limits);
+    return platform::PerformHttpRequest(url, method, body, contentType, headers, limits);
   }
   void ConsoleWrite(const std::string& text) override { platform::ConsoleWrite(text); }
   void ConsoleWriteColoured(uint16_t attribute, const std::string& text) override {

@@ -81,6 +81,7 @@ class Env {
   virtual HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
                                           const std::u16string& body,
                                           const std::u16string& contentType,
+                                          const std::vector<HttpHeader>& headers,
                                           const HttpRequestLimits& limits) = 0;
 
   // Console output; see platform/console.h. A write goes out whole.
@@ -128,8 +129,9 @@ class EnvWrapper : public Env {
   int64_t MonotonicNanoseconds() override { return target_->MonotonicNanoseconds(); }
   HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
                                   const std::u16string& body, const std::u16string& contentType,
+                                  const std::vector<HttpHeader>& headers,
                                   const HttpRequestLimits& limits) override {
-    return target_->PerformHttpRequest(url, method, body, contentType, limits);
+    return target_->PerformHttpRequest(url, method, body, contentType, headers, limits);
   }
   void ConsoleWrite(const std::string& text) override { target_->ConsoleWrite(text); }
   void ConsoleWriteColoured(uint16_t attribute, const std::string& text) override {

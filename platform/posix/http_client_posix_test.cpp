@@ -143,7 +143,7 @@ TEST(HttpClientPosixTest, SilentServerIsGivenUpAfterTheLimit) {
   // fails the test at the deadline instead of hanging it, and the server
   // then hangs up so that the exchange ends and the thread can be joined.
   std::packaged_task<platform::HttpExchange()> exchange(
-      [&] { return TALVXML::Exchange(server.url(), "POST", "[]", "application/json", limits); });
+      [&] { return TALVXML::Exchange(server.url(), "POST", "[]", "application/json", {}, limits); });
   std::future<platform::HttpExchange> result = exchange.get_future();
   const auto start = std::chrono::steady_clock::now();
   std::thread client(std::move(exchange));

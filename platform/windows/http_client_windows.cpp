@@ -10,6 +10,7 @@
 #include <wininet.h>
 
 #include <string>
+#include <vector>
 
 #include "common/utf.h"
 #include "platform/http_client.h"
@@ -106,6 +107,57 @@ std::u16string BasicAuthorization(const std::u16string& url) {
   return u"Authorization: Basic " + encoded + u"\r\n";
 }
 
+// The certificate errors: the server's certificate was refused.
+bool IsCertificateError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The other failures of the secure channel.
+bool IsSecureChannelError(DWORD error) {
+  return error == ERROR_INTERNET_SECURITY_CHANNEL_ERROR ||
+         error == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED ||
+         error == ERROR_INTERNET_CLIENT_AUTH_NOT_SETUP;
+}
+
+// WinInet's words for error (its messages live in wininet.dll, not in the
+// system's table), or the number when it has none.
+std::string ErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                                    FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                GetModuleHandleW(L"wininet.dll"), error, 0,
+                                reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string words;
+  if (length > 0 && text != nullptr) {
+    words = Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(text), length));
+  }
+  if (text != nullptr) LocalFree(text);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
+                            words.back() == '.')) {
+    words.pop_back();
+  }
+  return words.empty() ? "WinInet error " + std::to_string(error) : words;
+}
+
+// The operator's words for the failed call that set error.
+std::string FailureText(DWORD error) {
+  if (IsCertificateError(error)) return "TLS certificate not trusted";
+  if (IsSecureChannelError(error)) return "TLS failed: " + ErrorText(error);
+  return ErrorText(error);
+}
+
 // What one request to one URL gave.
 struct Attempt {
   bool connected = false;
@@ -113,6 +165,7 @@ struct Attempt {
   DWORD status = 0;
   std::string body;
   std::u16string location;  // resolved, when the answer named one
+  std::string failure;      // why there is no answer
 };
 
 Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16string& method,
@@ -136,13 +189,20 @@ Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16
   parts.dwUrlPathLength = ARRAYSIZE(path);
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = ARRAYSIZE(extra);
-  if (!InternetCrackUrlW(Wide(url), 0, 0, &parts)) return attempt;
+  if (!InternetCrackUrlW(Wide(url), 0, 0, &parts)) {
+    attempt.failure = "URL not usable";
+    return attempt;
+  }
   if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+    attempt.failure = "URL scheme not supported";
     return attempt;
   }
   InternetHandle connection(
       InternetConnectW(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-  if (connection.get() == nullptr) return attempt;
+  if (connection.get() == nullptr) {
+    attempt.failure = FailureText(GetLastError());
+    return attempt;
+  }
   DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD |
                 INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                 INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH;
@@ -152,7 +212,10 @@ Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16
   InternetHandle request(HttpOpenRequestW(connection.get(), Wide(method), object.c_str(), nullptr,
                                           nullptr, nullptr, flags,
                                           reinterpret_cast<DWORD_PTR>(&progress)));
-  if (request.get() == nullptr) return attempt;
+  if (request.get() == nullptr) {
+    attempt.failure = FailureText(GetLastError());
+    return attempt;
+  }
   // Set on the request itself: not every WinInet takes them from the session.
   DWORD totalMs = static_cast<DWORD>(limits.totalMs);
   InternetSetOptionW(request.get(), INTERNET_OPTION_SEND_TIMEOUT, &totalMs, sizeof totalMs);
@@ -164,25 +227,48 @@ Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16
       HttpSendRequestW(request.get(), Wide(allHeaders), static_cast<DWORD>(allHeaders.size()),
                        body.empty() ? nullptr : &body[0], static_cast<DWORD>(body.size()));
   attempt.connected = progress.connected;
-  if (!sent) return attempt;
+  if (!sent) {
+    const DWORD error = GetLastError();
+    attempt.failure = FailureText(error);
+    // A certificate is refused only over a connection that was made.
+    if (IsCertificateError(error) || IsSecureChannelError(error)) attempt.connected = true;
+    return attempt;
+  }
   DWORD status = 0;
   DWORD size = sizeof status;
   if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                       &size, nullptr)) {
+    attempt.failure = FailureText(GetLastError());
     return attempt;
   }
   attempt.connected = true;
   // A connection closed without a status line is taken by WinInet for an
   // old-style answer without headers; it is no answer.
   if (HeaderText(request.get(), HTTP_QUERY_RAW_HEADERS_CRLF).rfind(u"HTTP/1.", 0) != 0) {
+    attempt.failure = "no status line in the answer";
     return attempt;
   }
+  // Read up to one byte past the limit: a body that reaches it is too large,
+  // and what follows is not kept. (Wine's WinInet reads and drops the rest
+  // that is already arriving when the handle closes; memory stays flat.)
+  const std::size_t limit =
+      static_cast<std::size_t>(limits.maxAnswerBytes > 0 ? limits.maxAnswerBytes : 0);
   char buffer[16384];
   for (;;) {
+    const std::size_t room = limit + 1 - attempt.body.size();
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), buffer, sizeof buffer, &got)) return attempt;
+    if (!InternetReadFile(request.get(), buffer,
+                          static_cast<DWORD>(room < sizeof buffer ? room : sizeof buffer), &got)) {
+      attempt.failure = FailureText(GetLastError());
+      return attempt;
+    }
     if (got == 0) break;
     attempt.body.append(buffer, got);
+    if (attempt.body.size() > limit) {
+      attempt.body.clear();
+      attempt.failure = kAnswerTooLarge;
+      return attempt;
+    }
   }
   attempt.answered = true;
   attempt.status = status;
@@ -195,19 +281,30 @@ Attempt RequestOnce(HINTERNET session, const std::u16string& url, const std::u16
 
 HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string& method,
                                 const std::u16string& body, const std::u16string& contentType,
+                                const std::vector<HttpHeader>& headers,
                                 const HttpRequestLimits& limits) {
   HttpExchange exchange;
+  std::u16string lines = u"charset: UTF-8\r\nContent-Type: " + contentType + u"\r\n";
+  for (const HttpHeader& header : headers) {
+    if (!IsSendableHeader(header)) {
+      exchange.failure = "request header not sendable: " + Utf16ToUtf8(header.name);
+      return exchange;
+    }
+    lines += header.name + u": " + header.value + u"\r\n";
+  }
   InternetHandle session(
       InternetOpenW(L"TALVERO AGENT", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (session.get() == nullptr) return exchange;
+  if (session.get() == nullptr) {
+    exchange.failure = FailureText(GetLastError());
+    return exchange;
+  }
   DWORD connectMs = static_cast<DWORD>(limits.connectMs);
   InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
 
-  const std::u16string headers = u"charset: UTF-8\r\nContent-Type: " + contentType + u"\r\n";
   std::string body8 = Utf16ToUtf8(body);
   std::u16string target = url;
   for (int hop = 0;; ++hop) {
-    Attempt attempt = RequestOnce(session.get(), target, method, headers, body8, limits);
+    Attempt attempt = RequestOnce(session.get(), target, method, lines, body8, limits);
     if (attempt.answered && KeepsTheMethod(attempt.status) && !attempt.location.empty() &&
         hop < kMaxRedirects) {
       target = attempt.location;
@@ -215,6 +312,7 @@ HttpExchange PerformHttpRequest(const std::u16string& url, const std::u16string&
     }
     exchange.reached = attempt.connected;
     exchange.answered = attempt.answered;
+    exchange.failure = attempt.failure;
     if (attempt.answered) {
       exchange.status = static_cast<int32_t>(attempt.status);
       // Decoded as the request object decodes its response text: UTF-8, a

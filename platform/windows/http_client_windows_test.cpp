@@ -137,7 +137,7 @@ TEST(HttpClientWindowsTest, RefusedGivesNoAnswerWithinTheLimit) {
   platform::HttpRequestLimits limits;
   limits.totalMs = 2000;
   const ULONGLONG start = GetTickCount64();
-  EXPECT_FALSE(TALVXML::Exchange(url, "POST", "[]", "application/json", limits).answered);
+  EXPECT_FALSE(TALVXML::Exchange(url, "POST", "[]", "application/json", {}, limits).answered);
   // Whether the request object reports the refusal or the limit aborts it,
   // the call returns soon after the limit.
   EXPECT_LT(GetTickCount64() - start, 8000u);
@@ -157,7 +157,7 @@ TEST(HttpClientWindowsTest, SilentServerIsGivenUpAfterTheLimit) {
   // then hangs up so that the exchange ends and the thread can be joined.
   // The deadline stays below the request object's own receive time-out.
   std::packaged_task<platform::HttpExchange()> exchange(
-      [&] { return TALVXML::Exchange(server.url(), "POST", "[]", "application/json", limits); });
+      [&] { return TALVXML::Exchange(server.url(), "POST", "[]", "application/json", {}, limits); });
   std::future<platform::HttpExchange> result = exchange.get_future();
   const auto start = std::chrono::steady_clock::now();
   std::thread client(std::move(exchange));

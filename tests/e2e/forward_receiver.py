@@ -3,12 +3,15 @@
 Each POST is recorded (path, headers, raw body). What it answers is chosen by
 the test at any moment: "OK", another text, status 500, or a reset of the
 connection without any answer; how long it takes before answering; a
-redirect of the path "/in" elsewhere; and bodies it never answers.
+redirect of the path "/in" elsewhere; bodies it never answers; and answers
+whose body is far longer than any receiver's word (body_bytes).
 """
 import http.server
+import os
 import socket
 import ssl
 import struct
+import subprocess
 import threading
 import time
 
@@ -21,6 +24,10 @@ class Receiver:
         self.delay = 0.0  # seconds before each answer
         self.redirect = None  # (status, path): how "/in" is redirected
         self.unanswered = None  # a fragment of the bodies that get a reset
+        # When set, every answer is status 200 with this many bytes of body
+        # (-1: a body without end, sent until the agent hangs up); recorded
+        # as the answer "stream".
+        self.body_bytes = None
         self.certificate = certificate
         self.port = port
         self.server = None
@@ -45,11 +52,17 @@ class Receiver:
                         mode = "redirect"
                     if receiver.unanswered and receiver.unanswered in body:
                         mode = "reset"
+                    body_bytes = receiver.body_bytes
+                    if body_bytes is not None:
+                        mode = "stream"
                 if delay:
                     time.sleep(delay)  # a receiver that takes its time to answer
                 with receiver.lock:
                     receiver.posts.append({"path": self.path, "headers": dict(self.headers),
                                            "body": body, "answer": mode})
+                if mode == "stream":
+                    self.stream(body_bytes)
+                    return
                 if mode == "reset":
                     self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                                struct.pack("ii", 1, 0))
@@ -70,6 +83,23 @@ class Receiver:
                     self.wfile.write(data)
                 except OSError:
                     pass  # the agent was killed while its request was answered
+
+            def stream(self, length):
+                """200 and length bytes of body, announced when not endless."""
+                block = b"x" * 65536
+                self.close_connection = True
+                try:
+                    self.send_response(200)
+                    if length >= 0:
+                        self.send_header("Content-Length", str(length))
+                    self.end_headers()
+                    sent = 0
+                    while (length < 0 or sent < length) and receiver.server is not None:
+                        piece = block if length < 0 else block[:min(len(block), length - sent)]
+                        self.wfile.write(piece)
+                        sent += len(piece)
+                except OSError:
+                    pass  # the agent hung up: what it should do
 
         class Server(http.server.ThreadingHTTPServer):
             allow_reuse_address = True
@@ -171,3 +201,17 @@ class HoldingReceiver:
     def received(self):
         with self.lock:
             return list(self.bodies)
+
+
+def self_signed_certificate(folder):
+    """Makes a certificate for 127.0.0.1 that no one has signed, with its key,
+    in folder; returns (certificate path, key path), or None without openssl."""
+    key = os.path.join(folder, "self-signed-key.pem")
+    cert = os.path.join(folder, "self-signed-cert.pem")
+    try:
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+    except (OSError, subprocess.CalledProcessError):
+        return None
+    return cert, key
