@@ -22,6 +22,7 @@
 #include "opc/opc_session.h"
 #include "opc/tag_operations.h"
 #include "platform/agent_window.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/main_loop.h"
@@ -39,6 +40,9 @@ struct AgentWorkers {
   PeriodicWorker sampler;
   PeriodicWorker uploader;
   PeriodicWorker opcWorker;
+  // Tells the operator of a call to the OPC server that does not return.
+  // Never takes the session lock, which the hung call's thread holds.
+  PeriodicWorker callWatch;
 };
 
 // When uploads were last accepted and refused, for the status report.
@@ -111,17 +115,39 @@ void PrintBanner(int64_t startMilliseconds) {
   PrintText("\nPress Ctrl+C to exit from the system.\n");
 }
 
-// Every worker is asked at once, so their last sleeps run out side by side;
-// then each is awaited in the order the shutdown gives.
-void StopWorkers(AgentWorkers* workers) {
-  workers->supervisor.RequestStop();
-  workers->sampler.RequestStop();
-  workers->uploader.RequestStop();
-  workers->opcWorker.RequestStop();
-  workers->supervisor.Stop();
-  workers->sampler.Stop();
-  workers->uploader.Stop();
-  workers->opcWorker.Stop();
+// Runs the call watch once a second from the start of the connection stage.
+void StartCallWatch(PeriodicWorker* worker, platform::Env* env) {
+  const int64_t thresholdMs = CallWatchThresholdMs(agentSettings.sampleIntervalMs);
+  StartWorker(
+      worker, "OPC call watch", 1000,
+      [env, thresholdMs] { opcSession->calls.Report(env, thresholdMs); }, env);
+}
+
+// The stop of a running agent ends within this bound, even while a call to
+// the server does not return.
+constexpr int64_t kStopBoundNs = 8LL * 1000 * 1000 * 1000;
+
+// Stops the workers and lets go of the server. False when a worker is still
+// inside a call to the server at the bound: the server is not released then
+// (its lock is held by the call), and the caller ends the process without
+// waiting for the call. Spool files are written whole or not at all, so
+// ending amid a sample loses none.
+bool StopWithinBound(AgentWorkers* workers) {
+  const int64_t deadline = platform::MonotonicNanoseconds() + kStopBoundNs;
+  const bool ended = StopWorkersBefore({&workers->supervisor, &workers->sampler, &workers->uploader,
+                                        &workers->opcWorker, &workers->callWatch},
+                                       deadline);
+  if (ended && opcSession->lock.try_lock()) {
+    ReleaseServer(*opcSession);
+    opcSession->lock.unlock();
+    return true;
+  }
+  const std::string call = opcSession->calls.Running();
+  PrintErrorLine("\nStopping without releasing the OPC server: " +
+                     (call.empty() ? std::string("a worker") : "OPC call " + call) +
+                     " has not returned",
+                 true);
+  return false;
 }
 
 }  // namespace
@@ -183,6 +209,7 @@ int RunAgent() {
   opcSession->env = env;
   opcSession->settings = OpcSettingsOf(agentSettings);
   opcSession->dataFolder = processPaths.baseDirectory + platform::kPathSeparator + "data";
+  StartCallWatch(&workers.callWatch, env);
   if (!RunConnectionStage(&groupReady)) return 0;
 
   // The bridge of the API's requests to the OPC worker. Never destroyed:
@@ -215,6 +242,9 @@ int RunAgent() {
     status.startedMs = startMilliseconds;
     status.connected = opcSession->connected.load() == 1;
     status.progid = agentSettings.progid;
+    status.lastReadMs = forwarding.samplerState.lastReadMs.load();
+    status.readFailures = forwarding.samplerState.readFailures.load();
+    status.stalledMs = opcSession->calls.StalledMs();
     status.itemsAdded = opcSession->itemsAdded.load();
     status.itemsFailed = opcSession->itemsFailed.load();
     SpoolCensus census = TakeSpoolCensus(env, spoolFolder);
@@ -260,7 +290,8 @@ int RunAgent() {
         forwarding.spoolWatch->Check();
       },
       env);
-  StartWorker(&workers.opcWorker, "OPC worker", 1, [bridge] { bridge->OpcWorkerTick(); }, env);
+  StartWorker(
+      &workers.opcWorker, "OPC worker", 1, [bridge] { bridge->OpcWorkerTick(); }, env);
   StartWorker(
       &workers.supervisor, "connection supervisor", 1000,
       [&supervisor, &startServing, &servingStarted] {
@@ -284,10 +315,6 @@ int RunAgent() {
   platform::RemoveCloseClickHook();
   platform::RemoveTrayIcon();
 
-  StopWorkers(&workers);
-  {
-    std::lock_guard<std::mutex> hold(opcSession->lock);
-    ReleaseServer(*opcSession);
-  }
+  if (!StopWithinBound(&workers)) platform::ExitAgent();
   return exitCode;
 }

@@ -53,6 +53,8 @@ void ParseServerKey(const std::string& key, const std::string& value, SimConfig*
   if (name == "fail") config->fault = FaultFromText(value);
   if (name == "delay")
     config->delayMilliseconds = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+  if (name == "delayafter")
+    config->delayAfter = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
   if (name == "others") {
     std::istringstream entries(value);
     std::string entry;

@@ -59,7 +59,10 @@ struct SimConfig {
   std::vector<ListedServer> others;  // listed before the simulation server
   Fault fault = Fault::kNone;
   uint32_t delayMilliseconds = 0;  // added to every device Read and Write
-  std::vector<ItemConfig> items;   // file order
+  // The delay spares this many device Reads and Writes of each server object
+  // first, so that a client connects and samples before the server hangs.
+  uint32_t delayAfter = 0;
+  std::vector<ItemConfig> items;  // file order
 };
 
 // Parses the text of simulation.ini: sections [server] and [items], keys up to
