@@ -210,17 +210,20 @@ TEST(PeriodicWorker, ABoundedStopGivesUpOnAHungTaskAndStopsTheOthers) {
   EXPECT_TRUE(StopWorkersBefore({&healthy, &hung}, MsFromNow(20000)));
 }
 
-TEST(PeriodicWorker, AStopEndsALongSleepAndTheTaskRunsOnceMore) {
+TEST(PeriodicWorker, AStopEndsALongSleep) {
   RunLog log;
   PeriodicWorker worker;
   ASSERT_TRUE(worker.Start(3600000, [&] { log.Record(); }));
   // An hour's sleep that ran out would hold the stop far past the bound.
   EXPECT_TRUE(worker.StopBefore(MsFromNow(20000)));
   EXPECT_FALSE(worker.IsRunning());
-  EXPECT_EQ(log.Times().size(), 1u);
+  // One more run when the stop found the thread asleep, none when it came
+  // before the thread's first look.
+  EXPECT_LE(log.Times().size(), 1u);
   // Stopped within the bound, it starts again.
+  const std::size_t before = log.Times().size();
   ASSERT_TRUE(worker.Start(1, [&] { log.Record(); }));
-  EXPECT_TRUE(log.AwaitRuns(2, 5000));
+  EXPECT_TRUE(log.AwaitRuns(before + 1, 5000));
   worker.Stop();
 }
 

@@ -128,26 +128,29 @@ void StartCallWatch(PeriodicWorker* worker, platform::Env* env) {
 constexpr int64_t kStopBoundNs = 8LL * 1000 * 1000 * 1000;
 
 // Stops the workers and lets go of the server. False when a worker is still
-// inside a call to the server at the bound: the server is not released then
-// (its lock is held by the call), and the caller ends the process without
-// waiting for the call. Spool files are written whole or not at all, so
-// ending amid a sample loses none.
+// in its task at the bound; the caller then ends the process without waiting
+// for it. The server is released whenever its lock is free, and that lock is
+// then kept, so that no worker left running reaches the released session. A
+// call to the server that has not returned holds the lock: the server is not
+// released, and the operator is told. Spool files are written whole or not at
+// all, so ending amid a sample loses none.
 bool StopWithinBound(AgentWorkers* workers) {
   const int64_t deadline = platform::MonotonicNanoseconds() + kStopBoundNs;
   const bool ended = StopWorkersBefore({&workers->supervisor, &workers->sampler, &workers->uploader,
                                         &workers->opcWorker, &workers->callWatch},
                                        deadline);
-  if (ended && opcSession->lock.try_lock()) {
-    ReleaseServer(*opcSession);
-    opcSession->lock.unlock();
-    return true;
+  if (!opcSession->lock.try_lock()) {
+    const std::string call = opcSession->calls.Running();
+    const std::string held = call.empty()
+                                 ? "it is still in use"
+                                 : "OPC call " + call + " has not returned after " +
+                                       std::to_string(opcSession->calls.StalledMs() / 1000) + " s";
+    PrintErrorLine("\nStopping without releasing the OPC server: " + held, true);
+    return false;
   }
-  const std::string call = opcSession->calls.Running();
-  PrintErrorLine("\nStopping without releasing the OPC server: " +
-                     (call.empty() ? std::string("a worker") : "OPC call " + call) +
-                     " has not returned",
-                 true);
-  return false;
+  ReleaseServer(*opcSession);
+  if (ended) opcSession->lock.unlock();
+  return ended;
 }
 
 }  // namespace
