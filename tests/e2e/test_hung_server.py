@@ -4,6 +4,7 @@ import json
 import os
 import re
 import signal
+import subprocess
 import unittest
 
 import harness
@@ -66,7 +67,12 @@ class HungServerTest(AgentTestCase):
                            "the read that returned was a good one")
 
         stop(agent)
-        self.assertEqual(agent.wait_exit(timeout=STOP_BOUND), 0)
+        try:
+            code = agent.wait_exit(timeout=STOP_BOUND)
+        except subprocess.TimeoutExpired:
+            self.fail("still running %.0f s after the stop; console:\n%s"
+                      % (STOP_BOUND, agent.text()[-2000:]))
+        self.assertEqual(code, 0)
         self.assertIn("Stopping without releasing the OPC server: OPC call Read (sampling) "
                       "has not returned", agent.text())
         self.assert_spool_whole(folder)
