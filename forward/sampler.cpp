@@ -30,8 +30,9 @@ void SampleTickWith(const SamplerContext& context, SamplerState* state) {
         WatchedCall watched(session->calls, "Read (sampling)");
         read = context.read(static_cast<int32_t>(session->items.size()), &values);
       }
-      if (!read) state->readFailures.fetch_add(1);
-      if (read) {
+      if (!read) {
+        state->readFailures.fetch_add(1);
+      } else {
         // An empty table asks the server nothing: no read to count.
         if (!session->items.empty()) state->lastReadMs.store(context.env->NowMilliseconds());
         previousForwarded = state->forwarded;
