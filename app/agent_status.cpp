@@ -21,8 +21,10 @@ std::string AgentStatusJson(const AgentStatus& s) {
   auto number = [](int64_t value) { return std::to_string(value); };
   return "{\"version\":" + text(s.version) + ",\"started\":" + number(s.startedMs) +
          ",\"opc\":{\"connected\":" + (s.connected ? "true" : "false") +
-         ",\"progid\":" + text(s.progid) + "},\"items\":{\"added\":" + number(s.itemsAdded) +
-         ",\"failed\":" + number(s.itemsFailed) + "},\"spool\":{\"files\":" + number(s.spoolFiles) +
+         ",\"progid\":" + text(s.progid) + ",\"lastRead\":" + number(s.lastReadMs) +
+         ",\"readFailures\":" + number(s.readFailures) + ",\"stalledMs\":" + number(s.stalledMs) +
+         "},\"items\":{\"added\":" + number(s.itemsAdded) + ",\"failed\":" + number(s.itemsFailed) +
+         "},\"spool\":{\"files\":" + number(s.spoolFiles) +
          ",\"bytes\":" + std::to_string(s.spoolBytes) + ",\"oldest\":" + text(s.spoolOldest) +
          "},\"upload\":{\"host\":" + text(s.uploadHost) +
          ",\"accepted\":" + number(s.lastAcceptedMs) + ",\"failed\":" + number(s.lastFailedMs) +

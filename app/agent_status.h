@@ -13,7 +13,10 @@ struct AgentStatus {
   int64_t startedMs = 0;  // milliseconds since 1970
   bool connected = false;
   std::string progid;
-  int32_t itemsAdded = 0;  // of the last item update
+  int64_t lastReadMs = 0;    // the last successful sampling read, 0 before the first
+  int64_t readFailures = 0;  // failed sampling reads since start
+  int64_t stalledMs = 0;     // how long the running server call has run, 0 when none
+  int32_t itemsAdded = 0;    // of the last item update
   int32_t itemsFailed = 0;
   int64_t spoolFiles = 0;
   uint64_t spoolBytes = 0;

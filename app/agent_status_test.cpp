@@ -19,6 +19,9 @@ TEST(AgentStatusTest, EveryMemberIsWrittenAndTextsAreEscaped) {
   status.startedMs = 1796819074123;
   status.connected = true;
   status.progid = "Talvero.Simulation.1";
+  status.lastReadMs = 1796819074001;
+  status.readFailures = 7;
+  status.stalledMs = 31250;
   status.itemsAdded = 5;
   status.itemsFailed = 1;
   status.spoolFiles = 3;
@@ -31,7 +34,8 @@ TEST(AgentStatusTest, EveryMemberIsWrittenAndTextsAreEscaped) {
   status.activeConnections = 2;
   EXPECT_EQ(AgentStatusJson(status),
             "{\"version\":\"1.0\",\"started\":1796819074123,"
-            "\"opc\":{\"connected\":true,\"progid\":\"Talvero.Simulation.1\"},"
+            "\"opc\":{\"connected\":true,\"progid\":\"Talvero.Simulation.1\","
+            "\"lastRead\":1796819074001,\"readFailures\":7,\"stalledMs\":31250},"
             "\"items\":{\"added\":5,\"failed\":1},"
             "\"spool\":{\"files\":3,\"bytes\":5000000000,\"oldest\":\"1796819070000.txt\"},"
             "\"upload\":{\"host\":\"http://host/in\",\"accepted\":1796819074000,"

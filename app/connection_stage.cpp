@@ -16,7 +16,11 @@ bool RunConnectionStage(bool* groupReady) {
   const ServerTarget target = TargetOf(settings);
   PrintText("\nFinding opc server on " +
             (settings.isremote ? settings.host : std::string("localhost")) + " ...");
-  DiscoverResult found = DiscoverServer(session, target, settings.progid, &session.serverClassId);
+  DiscoverResult found = DiscoverResult::kFound;
+  {
+    WatchedCall watched(session.calls, "Discover");
+    found = DiscoverServer(session, target, settings.progid, &session.serverClassId);
+  }
   if (found == DiscoverResult::kNoMatch) {
     PrintText("\nNo matching progid server found");
     return false;
@@ -25,16 +29,30 @@ bool RunConnectionStage(bool* groupReady) {
     PrintText("\nNo opc server found.");
     return false;
   }
-  if (ConnectServer(session, target, session.serverClassId) != ConnectResult::kConnected) {
+  bool connected = false;
+  {
+    WatchedCall watched(session.calls, "Connect");
+    connected = ConnectServer(session, target, session.serverClassId) == ConnectResult::kConnected;
+  }
+  if (!connected) {
     PrintText("\nConnect to opc server failed.");
     return true;
   }
-  RefreshTagsFile(session);
-  if (CreateGroup(session, settings.group) != GroupResult::kCreated) {
+  {
+    WatchedCall watched(session.calls, "Browse (tags file)");
+    RefreshTagsFile(session);
+  }
+  bool grouped = false;
+  {
+    WatchedCall watched(session.calls, "AddGroup");
+    grouped = CreateGroup(session, settings.group) == GroupResult::kCreated;
+  }
+  if (!grouped) {
     PrintText("\nCommunicate to opc server failed.");
     return true;
   }
   if (!settings.autoitems) {
+    WatchedCall watched(session.calls, "Browse (types)");
     BrowseLeafItems(session, settings.group, settings.item, &session.browsedItems);
   }
   *groupReady = true;

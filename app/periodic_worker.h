@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 
@@ -23,7 +24,8 @@ class PeriodicWorker {
  public:
   // Threads come from starter and sleep through sleeper (the platform's
   // unless a test hands in its own: one that fails, one that tells when the
-  // thread sleeps).
+  // thread sleeps). The worker's own sleep ends early when a stop is asked
+  // for; a sleeper handed in sleeps to its deadline.
   explicit PeriodicWorker(ThreadStarter starter = nullptr, Sleeper sleeper = nullptr);
   ~PeriodicWorker();
   PeriodicWorker(const PeriodicWorker&) = delete;
@@ -34,8 +36,9 @@ class PeriodicWorker {
   // Does nothing while a thread runs. False when no thread could be created.
   bool Start(int32_t intervalMs, WorkerTask task);
 
-  // Asks the thread to end and waits until it has. The request is seen before
-  // each sleep, so Stop waits for at most one interval and one run of the task.
+  // Asks the thread to end and waits until it has. The request ends the
+  // sleep and is seen before the next, so Stop waits for one more run of the
+  // task (at most one interval as well with a sleeper handed in).
   // Returns at once when idle or while another Stop waits. Must not be called
   // from the worker's own task.
   void Stop();
@@ -43,6 +46,12 @@ class PeriodicWorker {
   // Asks the thread to end without waiting; a later Stop waits for the end.
   // Lets a caller stop several workers at once and then wait for each.
   void RequestStop();
+
+  // Asks the thread to end and waits for it until the monotonic clock reaches
+  // deadlineNs. True when no thread runs any more; false when the task is
+  // still running then (a call that does not return), and the thread is left
+  // to end by itself or with the process.
+  bool StopBefore(int64_t monotonicDeadlineNs);
 
   bool IsRunning() const { return !stopped_.load(); }
 
@@ -53,6 +62,8 @@ class PeriodicWorker {
  private:
   struct ThreadRecord;
   static void Run(ThreadRecord* record);
+  // The worker's own sleep: until deadline or a stop request.
+  void SleepUnlessStopped(int64_t monotonicDeadlineNs);
 
   const ThreadStarter starter_;
   const Sleeper sleeper_;
@@ -60,11 +71,20 @@ class PeriodicWorker {
   std::atomic<bool> stopped_{true};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> stopWaiting_{false};  // true while a Stop waits for the thread
-  // Guards the hand-over of stopped_ at the thread's end; ended_ is signalled
-  // once the thread has set stopped_.
+  // Guards the hand-over of stopped_ at the thread's end and the sleep's look
+  // at stopRequested_; ended_ is signalled once the thread has set stopped_,
+  // wake_ when a stop is asked for.
   std::mutex mutex_;
   std::condition_variable ended_;
+  std::condition_variable wake_;
 };
+
+// Stops workers within one time bound: every one is asked at once, so their
+// last runs go side by side, then each is awaited until the monotonic clock
+// reaches deadlineNs. True when all have ended; false when one is still in
+// its task (a call to a server that does not return), which is then left to
+// the end of the process.
+bool StopWorkersBefore(std::initializer_list<PeriodicWorker*> workers, int64_t monotonicDeadlineNs);
 
 // Starts worker and, when its thread cannot be created, tells the operator
 // which worker is missing ("\nFailed to start the sampler!"): an agent that

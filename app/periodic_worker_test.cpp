@@ -140,7 +140,8 @@ TEST(PeriodicWorker, AWorkerWhoseThreadCannotStartIsNamedOnTheConsole) {
   platform::RecordingConsoleEnv console;
   PeriodicWorker worker(RefuseThreads);
   bool ran = false;
-  EXPECT_FALSE(StartWorker(&worker, "sampler", 10, [&] { ran = true; }, &console));
+  EXPECT_FALSE(StartWorker(
+      &worker, "sampler", 10, [&] { ran = true; }, &console));
   EXPECT_FALSE(worker.IsRunning());
   EXPECT_FALSE(ran);
   EXPECT_EQ(console.Printed(), "\nFailed to start the sampler!");
@@ -148,10 +149,82 @@ TEST(PeriodicWorker, AWorkerWhoseThreadCannotStartIsNamedOnTheConsole) {
   // The same worker starts once threads can be had again, and says nothing.
   PeriodicWorker healthy;
   RunLog log;
-  EXPECT_TRUE(StartWorker(&healthy, "uploader", 1, [&] { log.Record(); }, &console));
+  EXPECT_TRUE(StartWorker(
+      &healthy, "uploader", 1, [&] { log.Record(); }, &console));
   EXPECT_TRUE(log.AwaitRuns(1, 5000));
   healthy.Stop();
   EXPECT_EQ(console.Printed(), "\nFailed to start the sampler!");
+}
+
+// A task that stands for a call to a server that does not return: it
+// blocks until the test lets it go.
+class HungCall {
+ public:
+  void Run() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    entered_ = true;
+    changed_.notify_all();
+    changed_.wait(hold, [this] { return released_; });
+  }
+  bool AwaitEntered() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, std::chrono::seconds(20), [this] { return entered_; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;  // guards entered_ and released_
+  std::condition_variable changed_;
+  bool entered_ = false;
+  bool released_ = false;
+};
+
+int64_t MsFromNow(int64_t ms) { return platform::MonotonicNanoseconds() + ms * 1000000; }
+
+TEST(PeriodicWorker, ABoundedStopGivesUpOnAHungTaskAndStopsTheOthers) {
+  HungCall call;
+  RunLog healthyRuns;
+  PeriodicWorker hung;
+  PeriodicWorker healthy;
+  ASSERT_TRUE(hung.Start(1, [&] { call.Run(); }));
+  ASSERT_TRUE(healthy.Start(1, [&] { healthyRuns.Record(); }));
+  ASSERT_TRUE(call.AwaitEntered());
+  ASSERT_TRUE(healthyRuns.AwaitRuns(1, 5000));
+
+  EXPECT_FALSE(StopWorkersBefore({&hung, &healthy}, MsFromNow(50)));
+  EXPECT_TRUE(hung.IsRunning()) << "left inside its task";
+  EXPECT_FALSE(healthy.IsRunning()) << "stopped although another worker hangs";
+
+  // The call returns after all: the worker ends by itself and can be
+  // started again; so can the one that was stopped within the bound.
+  call.Release();
+  hung.Stop();
+  EXPECT_FALSE(hung.IsRunning());
+  RunLog again;
+  ASSERT_TRUE(healthy.Start(1, [&] { again.Record(); }));
+  EXPECT_TRUE(again.AwaitRuns(1, 5000)) << "a completed bounded stop leaves no stop request";
+  EXPECT_TRUE(StopWorkersBefore({&healthy, &hung}, MsFromNow(20000)));
+}
+
+TEST(PeriodicWorker, AStopEndsALongSleep) {
+  RunLog log;
+  PeriodicWorker worker;
+  ASSERT_TRUE(worker.Start(3600000, [&] { log.Record(); }));
+  // An hour's sleep that ran out would hold the stop far past the bound.
+  EXPECT_TRUE(worker.StopBefore(MsFromNow(20000)));
+  EXPECT_FALSE(worker.IsRunning());
+  // One more run when the stop found the thread asleep, none when it came
+  // before the thread's first look.
+  EXPECT_LE(log.Times().size(), 1u);
+  // Stopped within the bound, it starts again.
+  const std::size_t before = log.Times().size();
+  ASSERT_TRUE(worker.Start(1, [&] { log.Record(); }));
+  EXPECT_TRUE(log.AwaitRuns(before + 1, 5000));
+  worker.Stop();
 }
 
 }  // namespace

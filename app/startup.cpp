@@ -6,13 +6,13 @@
 
 #include "app/agent_status.h"
 #include "app/connection_stage.h"
-#include "common/console_output.h"
 #include "app/console_window.h"
 #include "app/periodic_worker.h"
+#include "app/process_paths.h"
 #include "app/settings.h"
 #include "bridge/opc_operations.h"
 #include "bridge/request_bridge.h"
-#include "app/process_paths.h"
+#include "common/console_output.h"
 #include "common/text_helpers.h"
 #include "forward/sampler.h"
 #include "forward/spool_watch.h"
@@ -22,6 +22,7 @@
 #include "opc/opc_session.h"
 #include "opc/tag_operations.h"
 #include "platform/agent_window.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/folder_lock.h"
@@ -40,6 +41,12 @@ struct AgentWorkers {
   PeriodicWorker sampler;
   PeriodicWorker uploader;
   PeriodicWorker opcWorker;
+  // Tells the operator of a call to the OPC server that does not return.
+  // Never takes the session lock, which the hung call's thread holds.
+  PeriodicWorker callWatch;
+  // Judges the spool's backlog and free space on a pace of its own, so a post
+  // that hangs does not silence it.
+  PeriodicWorker spoolWatch;
 };
 
 // When uploads were last accepted and refused, for the status report.
@@ -112,17 +119,45 @@ void PrintBanner(int64_t startMilliseconds) {
   PrintText("\nPress Ctrl+C to exit from the system.\n");
 }
 
-// Every worker is asked at once, so their last sleeps run out side by side;
-// then each is awaited in the order the shutdown gives.
-void StopWorkers(AgentWorkers* workers) {
-  workers->supervisor.RequestStop();
-  workers->sampler.RequestStop();
-  workers->uploader.RequestStop();
-  workers->opcWorker.RequestStop();
-  workers->supervisor.Stop();
-  workers->sampler.Stop();
-  workers->uploader.Stop();
-  workers->opcWorker.Stop();
+// Runs the call watch once a second from the start of the connection stage.
+void StartCallWatch(PeriodicWorker* worker, platform::Env* env) {
+  const int64_t thresholdMs = CallWatchThresholdMs(agentSettings.sampleIntervalMs);
+  StartWorker(
+      worker, "OPC call watch", 1000,
+      [env, thresholdMs] { opcSession->calls.Report(env, thresholdMs); }, env);
+}
+
+// How long a stop waits for the workers. The whole stop, from the request to
+// the end of the process, stays under 10 s even while a call to the server
+// does not return: the hidden window's close takes about 2 s to reach the
+// loop and the process to end under Wine.
+constexpr int64_t kStopBoundNs = 5LL * 1000 * 1000 * 1000;
+
+// Stops the workers and lets go of the server. False when a worker is still
+// in its task at the bound; the caller then ends the process without waiting
+// for it. The server is released whenever its lock is free, and that lock is
+// then kept, so that no worker left running reaches the released session. A
+// call to the server that has not returned holds the lock: the server is not
+// released, and the operator is told. Spool files are written whole or not at
+// all, so ending amid a sample loses none.
+bool StopWithinBound(AgentWorkers* workers) {
+  const int64_t deadline = platform::MonotonicNanoseconds() + kStopBoundNs;
+  const bool ended =
+      StopWorkersBefore({&workers->supervisor, &workers->sampler, &workers->uploader,
+                         &workers->opcWorker, &workers->callWatch, &workers->spoolWatch},
+                        deadline);
+  if (!opcSession->lock.try_lock()) {
+    const std::string call = opcSession->calls.Running();
+    const std::string held = call.empty()
+                                 ? "it is still in use"
+                                 : "OPC call " + call + " has not returned after " +
+                                       std::to_string(opcSession->calls.StalledMs() / 1000) + " s";
+    PrintErrorLine("\nStopping without releasing the OPC server: " + held, true);
+    return false;
+  }
+  ReleaseServer(*opcSession);
+  if (ended) opcSession->lock.unlock();
+  return ended;
 }
 
 // Claims the data folder for this agent through a lock on data/agent.lock,
@@ -142,7 +177,8 @@ bool ClaimDataFolder(platform::Env* env, std::unique_ptr<platform::FileLock>* lo
     return false;
   }
   if (outcome == platform::FileLockOutcome::kUnavailable) {
-    PrintErrorLine(env, "\nCould not lock " + path + " (" + cause +
+    PrintErrorLine(env,
+                   "\nCould not lock " + path + " (" + cause +
                        "); a second agent on this data folder would not be refused.",
                    false);
   }
@@ -194,7 +230,6 @@ int RunAgent() {
   ConnectionSupervisor supervisor;
   Forwarding forwarding;
   AgentWorkers workers;
-  PeriodicWorker spoolWatcher;  // stopped after the others, destroyed before forwarding
   PrintBanner(startMilliseconds);
   for (const std::string& warning : settingsWarnings) PrintErrorLine(env, warning, false);
 
@@ -213,6 +248,7 @@ int RunAgent() {
   opcSession->env = env;
   opcSession->settings = OpcSettingsOf(agentSettings);
   opcSession->dataFolder = processPaths.baseDirectory + platform::kPathSeparator + "data";
+  StartCallWatch(&workers.callWatch, env);
   if (!RunConnectionStage(&groupReady)) return 0;
 
   // The bridge of the API's requests to the OPC worker. Never destroyed:
@@ -245,6 +281,9 @@ int RunAgent() {
     status.startedMs = startMilliseconds;
     status.connected = opcSession->connected.load() == 1;
     status.progid = agentSettings.progid;
+    status.lastReadMs = forwarding.samplerState.lastReadMs.load();
+    status.readFailures = forwarding.samplerState.readFailures.load();
+    status.stalledMs = opcSession->calls.StalledMs();
     status.itemsAdded = opcSession->itemsAdded.load();
     status.itemsFailed = opcSession->itemsFailed.load();
     SpoolCensus census = TakeSpoolCensus(env, spoolFolder);
@@ -292,9 +331,10 @@ int RunAgent() {
   // Ticks every second, so a stop waits for it no longer; the watch keeps
   // its own pace of one look per sampling interval.
   StartWorker(
-      &spoolWatcher, "spool watch", 1000, [&forwarding] { forwarding.spoolWatch->CheckIfDue(); },
-      env);
-  StartWorker(&workers.opcWorker, "OPC worker", 1, [bridge] { bridge->OpcWorkerTick(); }, env);
+      &workers.spoolWatch, "spool watch", 1000,
+      [&forwarding] { forwarding.spoolWatch->CheckIfDue(); }, env);
+  StartWorker(
+      &workers.opcWorker, "OPC worker", 1, [bridge] { bridge->OpcWorkerTick(); }, env);
   StartWorker(
       &workers.supervisor, "connection supervisor", 1000,
       [&supervisor, &startServing, &servingStarted] {
@@ -318,11 +358,6 @@ int RunAgent() {
   platform::RemoveCloseClickHook();
   platform::RemoveTrayIcon();
 
-  StopWorkers(&workers);
-  spoolWatcher.Stop();
-  {
-    std::lock_guard<std::mutex> hold(opcSession->lock);
-    ReleaseServer(*opcSession);
-  }
+  if (!StopWithinBound(&workers)) platform::ExitAgent();
   return exitCode;
 }

@@ -25,7 +25,16 @@ void SampleTickWith(const SamplerContext& context, SamplerState* state) {
         state->forwardedItemSet = session->itemSetVersion;
       }
       std::vector<ItemValue> values;
-      if (context.read(static_cast<int32_t>(session->items.size()), &values)) {
+      bool read = false;
+      {
+        WatchedCall watched(session->calls, "Read (sampling)");
+        read = context.read(static_cast<int32_t>(session->items.size()), &values);
+      }
+      if (!read) {
+        state->readFailures.fetch_add(1);
+      } else {
+        // An empty table asks the server nothing: no read to count.
+        if (!session->items.empty()) state->lastReadMs.store(context.env->NowMilliseconds());
         previousForwarded = state->forwarded;
         for (std::size_t i = 0; i < values.size() && i < state->forwarded.size(); ++i) {
           if (values[i].text == state->forwarded[i]) continue;

@@ -43,6 +43,10 @@ struct SamplerState {
   // shown still reaches the receiver.
   std::vector<std::string> forwarded;
   uint64_t forwardedItemSet = 0;
+  // For the status report, read from any thread: when the last sampling read
+  // succeeded (ms since 1970, 0 before the first) and how many have failed.
+  std::atomic<int64_t> lastReadMs{0};
+  std::atomic<int64_t> readFailures{0};
 };
 
 // One tick. Reads under the session lock, then writes the sample outside it.

@@ -212,3 +212,58 @@ TEST_F(SamplerTest, FailedWriteRestoresOnlyToThePreviousValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// Gives the wall clock the test sets; every other call goes on.
+class SetClockEnv : public FaultyFilesEnv {
+ public:
+  int64_t nowMs = 1796819074000;
+  int64_t NowMilliseconds() override { return nowMs; }
+};
+
+TEST_F(SamplerTest, TheStatusLearnsTheLastGoodReadTheFailuresAndTheCallUnderWay) {
+  SetClockEnv clock;
+  context.env = &clock;
+  bool fail = false;
+  std::string runningDuringRead;
+  context.read = [&](int32_t count, std::vector<ItemValue>* values) {
+    // Read as the status report reads it: while the sampler holds the
+    // session lock.
+    runningDuringRead = session.calls.Running();
+    return !fail && device.Read(count, values);
+  };
+  EXPECT_EQ(state.lastReadMs.load(), 0) << "no read yet";
+
+  SampleTickWith(context, &state);
+  EXPECT_EQ(runningDuringRead, "Read (sampling)");
+  EXPECT_EQ(session.calls.Running(), "") << "the call ended with the read";
+  EXPECT_EQ(state.lastReadMs.load(), 1796819074000);
+  EXPECT_EQ(state.readFailures.load(), 0);
+
+  // Failed reads count and leave the last good read's time as it was.
+  fail = true;
+  clock.nowMs += 1000;
+  SampleTickWith(context, &state);
+  SampleTickWith(context, &state);
+  EXPECT_EQ(state.readFailures.load(), 2);
+  EXPECT_EQ(state.lastReadMs.load(), 1796819074000);
+
+  fail = false;
+  clock.nowMs += 1000;
+  SampleTickWith(context, &state);
+  EXPECT_EQ(state.lastReadMs.load(), 1796819076000);
+  EXPECT_EQ(state.readFailures.load(), 2);
+
+  // A tick that asks the server nothing counts as neither.
+  session.connected = 0;
+  clock.nowMs += 1000;
+  SampleTickWith(context, &state);
+  session.connected = 1;
+  session.items.clear();
+  SampleTickWith(context, &state);
+  EXPECT_EQ(state.lastReadMs.load(), 1796819076000);
+  EXPECT_EQ(state.readFailures.load(), 2);
+}
+
+}  // namespace

@@ -21,6 +21,7 @@ bool ConnectionSupervisor::WatchTagsFile(OpcSession& session) {
   if (time == tagsFileTime_) return false;
   tagsMissingReported_ = false;
   tagsFileTime_ = time;
+  WatchedCall watched(session.calls, "AddItems");
   if (ReloadTags(session)) return false;
   tagsMissingReported_ = true;
   tagsFileTime_ = 0;
@@ -35,6 +36,7 @@ bool ConnectionSupervisor::Tick(OpcSession& session) {
     std::lock_guard<std::mutex> hold(session.lock);
     if (ticks_ >= session.settings.itemscf) {
       ticks_ = 0;
+      WatchedCall watched(session.calls, "Browse (tags file)");
       RefreshTagsFile(session);
     }
     ++ticks_;
@@ -42,9 +44,16 @@ bool ConnectionSupervisor::Tick(OpcSession& session) {
       tagsMissing = WatchTagsFile(session);
     } else {
       PrintErrorLine(session.env, "\nConnect to opc server failed, retrying...", true);
-      ConnectServer(session, TargetOf(session.settings), session.serverClassId);
-      if (session.connected == 1 &&
-          CreateGroup(session, session.settings.group) == GroupResult::kCreated) {
+      {
+        WatchedCall watched(session.calls, "Connect");
+        ConnectServer(session, TargetOf(session.settings), session.serverClassId);
+      }
+      bool grouped = false;
+      if (session.connected == 1) {
+        WatchedCall watched(session.calls, "AddGroup");
+        grouped = CreateGroup(session, session.settings.group) == GroupResult::kCreated;
+      }
+      if (grouped) {
         // The items are added to the new group before the lock is let go:
         // until then the session would still read through the lost server's
         // group, fail, and count the fresh connection as lost again.

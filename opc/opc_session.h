@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/text_helpers.h"
+#include "opc/opc_call_watch.h"
 #include "opc/opc_server.h"
 #include "opc/opc_settings.h"
 #include "platform/env.h"
@@ -66,6 +67,11 @@ struct OpcSession {
   // client themselves take no lock. Never held while a message box is shown.
   // It guards every field above; the fields handed in by app/ are only read.
   std::mutex lock;
+
+  // The call to the server that a holder of the lock is making now, read
+  // without the lock by the status report and by the thread that tells the
+  // operator of a call that does not return. Has a lock of its own.
+  CallWatch calls;
 };
 
 // The full OPC item id of a tag: group "." item "." tag.

@@ -55,6 +55,8 @@ void ParseServerKey(const std::string& key, const std::string& value, SimConfig*
   if (name == "counts") config->writeCounts = value == "1";
   if (name == "delay")
     config->delayMilliseconds = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+  if (name == "delayafter")
+    config->delayAfter = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
   if (name == "others") {
     std::istringstream entries(value);
     std::string entry;

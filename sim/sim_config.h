@@ -64,7 +64,10 @@ struct SimConfig {
   // simulation.counts beside simulation.ini whenever that changes, so a test
   // outside the process sees whether the client lets go of its items.
   bool writeCounts = false;
-  std::vector<ItemConfig> items;   // file order
+  // The delay spares this many device Reads and Writes of each server object
+  // first, so that a client connects and samples before the server hangs.
+  uint32_t delayAfter = 0;
+  std::vector<ItemConfig> items;  // file order
 };
 
 // Parses the text of simulation.ini: sections [server] and [items], keys up to

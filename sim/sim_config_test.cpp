@@ -12,6 +12,7 @@ TEST(ParseSimConfig, ReadsServerKeysAndItemsWithInlineCommentsStripped) {
       "others=A.1|First;B.1|Second\n"
       "fail=READ   ; upper case works\n"
       "delay=25\n"
+      "delayafter=3\n"
       "[items]\n"
       "; comment line\n"
       "A.B.Text=VT_BSTR,static,a, b;c   ; the comment goes\n"
@@ -27,6 +28,7 @@ TEST(ParseSimConfig, ReadsServerKeysAndItemsWithInlineCommentsStripped) {
   EXPECT_EQ(config.others[1].name, "Second");
   EXPECT_EQ(config.fault, sim::Fault::kRead);
   EXPECT_EQ(config.delayMilliseconds, 25u);
+  EXPECT_EQ(config.delayAfter, 3u);
   ASSERT_EQ(config.items.size(), 4u);
   EXPECT_EQ(config.items[0].staticText, "a, b;c");
   EXPECT_EQ(config.items[1].behaviour, sim::Behaviour::kRamp);

@@ -1,6 +1,7 @@
 // The simulation server's COM-shaped objects: the server list, the server
 // object (with browsing and item properties) and its groups.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -140,8 +141,11 @@ struct ServerState {
     file << "items=" << itemByHandle.size() << "\n";
   }
 
+  // Device Reads and Writes so far, for the calls the delay spares.
+  mutable std::atomic<uint32_t> delayable{0};
+
   void Delay() const {
-    if (config.delayMilliseconds > 0) {
+    if (config.delayMilliseconds > 0 && delayable.fetch_add(1) >= config.delayAfter) {
       std::this_thread::sleep_for(std::chrono::milliseconds(config.delayMilliseconds));
     }
   }

@@ -44,6 +44,8 @@ class StatusRequestTest(AgentTestCase):
         # The read is under way at the OPC worker (it waits 12 s there).
         harness.wait_until(lambda: agent_busy(port) >= 2, timeout=10,
                            what="the hung read to hold a connection")
+        harness.wait_until(lambda: post(port, "c=60", timeout=5)["data"]["opc"]["stalledMs"] > 0,
+                           timeout=10, what="the hung read to reach the server")
 
         asked = time.monotonic()
         answer = post(port, "c=60", timeout=5)
@@ -54,7 +56,13 @@ class StatusRequestTest(AgentTestCase):
         self.assertEqual(status["version"], "1.0")
         self.assertGreaterEqual(status["started"], started_before - 1000)
         self.assertLessEqual(status["started"], int(time.time() * 1000))
-        self.assertEqual(status["opc"], {"connected": True, "progid": "Talvero.Simulation.1"})
+        opc = status["opc"]
+        self.assertEqual({key: opc[key] for key in ("connected", "progid", "readFailures")},
+                         {"connected": True, "progid": "Talvero.Simulation.1", "readFailures": 0})
+        # The hung read is under way; the report tells how long it has run.
+        self.assertGreater(opc["stalledMs"], 0)
+        self.assertEqual(set(opc), {"connected", "progid", "lastRead", "readFailures",
+                                    "stalledMs"})
         self.assertEqual(status["items"], {"added": 6, "failed": 0})
         self.assertGreaterEqual(status["spool"]["files"], 1)
         self.assertGreater(status["spool"]["bytes"], 0)
