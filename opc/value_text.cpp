@@ -178,9 +178,11 @@ bool TextToVariant(int32_t type, const std::string& text, opc::Variant* value) {
       break;
     case opc::VT_BOOL: {
       // True goes out as VARIANT_TRUE (-1), COM's only true value: some
-      // servers compare with it and take 1 for something else.
-      std::string lower = AsciiLower(text);
-      made.integer = (lower == "true" || lower == "1") ? -1 : 0;
+      // servers compare with it and take 1 for something else. A read shows
+      // true as "-1", so that text is true too: a value read and written
+      // back must not turn false.
+      std::string lower = AsciiLower(TrimBlanks(text));
+      made.integer = (lower == "true" || lower == "1" || lower == "-1") ? -1 : 0;
       break;
     }
     case opc::VT_I1:

@@ -99,6 +99,9 @@ TEST(TextToVariant, ConvertsToTheItemsCanonicalType) {
       {opc::VT_BOOL, "TRUE", opc::VT_BOOL, -1, 0, u""},  // VARIANT_TRUE
       {opc::VT_BOOL, "True", opc::VT_BOOL, -1, 0, u""},
       {opc::VT_BOOL, "1", opc::VT_BOOL, -1, 0, u""},
+      {opc::VT_BOOL, "-1", opc::VT_BOOL, -1, 0, u""},  // true as a read shows it
+      {opc::VT_BOOL, " true ", opc::VT_BOOL, -1, 0, u""},
+      {opc::VT_BOOL, "-2", opc::VT_BOOL, 0, 0, u""},
       {opc::VT_BOOL, "yes", opc::VT_BOOL, 0, 0, u""},
       {opc::VT_UI1, "5", opc::VT_UI1, 53, 0, u""},
       {opc::VT_UI1, "", opc::VT_UI1, 0, 0, u""},
