@@ -46,7 +46,9 @@ class Agent {
   // not return); the host then ends the process without waiting for it.
   bool Stop();
 
-  // The status report the API answers, as JSON.
+  // The status report the API answers, as JSON; after Start. The HTTP
+  // listener, once started, serves until the process ends and asks the agent
+  // for this report, so a host ends the process soon after the agent.
   std::string StatusJson(int activeConnections) const;
 
  private:
