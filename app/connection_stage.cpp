@@ -2,31 +2,30 @@
 
 #include <mutex>
 
-#include "app/settings.h"
 #include "common/console_output.h"
 #include "opc/item_set.h"
 #include "opc/opc_connection.h"
 #include "opc/opc_session.h"
 
-bool RunConnectionStage(bool* groupReady) {
+bool RunConnectionStage(OpcSession& session, bool* groupReady) {
   *groupReady = false;
-  OpcSession& session = *opcSession;
   std::lock_guard<std::mutex> hold(session.lock);
   const OpcSettings& settings = session.settings;
   const ServerTarget target = TargetOf(settings);
-  PrintText("\nFinding opc server on " +
-            (settings.isremote ? settings.host : std::string("localhost")) + " ...");
+  PrintText(session.env, "\nFinding opc server on " +
+                             (settings.isremote ? settings.host : std::string("localhost")) +
+                             " ...");
   DiscoverResult found = DiscoverResult::kFound;
   {
     WatchedCall watched(session.calls, "Discover");
     found = DiscoverServer(session, target, settings.progid, &session.serverClassId);
   }
   if (found == DiscoverResult::kNoMatch) {
-    PrintText("\nNo matching progid server found");
+    PrintText(session.env, "\nNo matching progid server found");
     return false;
   }
   if (found != DiscoverResult::kFound) {
-    PrintText("\nNo opc server found.");
+    PrintText(session.env, "\nNo opc server found.");
     return false;
   }
   bool connected = false;
@@ -35,7 +34,7 @@ bool RunConnectionStage(bool* groupReady) {
     connected = ConnectServer(session, target, session.serverClassId) == ConnectResult::kConnected;
   }
   if (!connected) {
-    PrintText("\nConnect to opc server failed.");
+    PrintText(session.env, "\nConnect to opc server failed.");
     return true;
   }
   {
@@ -48,7 +47,7 @@ bool RunConnectionStage(bool* groupReady) {
     grouped = CreateGroup(session, settings.group) == GroupResult::kCreated;
   }
   if (!grouped) {
-    PrintText("\nCommunicate to opc server failed.");
+    PrintText(session.env, "\nCommunicate to opc server failed.");
     return true;
   }
   if (!settings.autoitems) {

@@ -1,7 +1,8 @@
 // The process-wide names and paths of the agent.
 //
-// Set on the main thread by startup before any other thread exists, read
-// without a lock afterwards.
+// The console host's: set on the main thread by startup before any other
+// thread exists, read without a lock afterwards by the host and its tray and
+// console handlers. The agent itself is handed its data folder instead.
 #pragma once
 
 #include <string>

@@ -5,8 +5,6 @@
 #include "common/text.h"
 #include "platform/profile.h"
 
-AgentSettings agentSettings;
-
 int32_t SecondsToMilliseconds(int32_t seconds) {
   int64_t product = static_cast<int64_t>(seconds) * 1000;
   if (product > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();

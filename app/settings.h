@@ -33,10 +33,6 @@ struct AgentSettings {
   int32_t port = 0;
 };
 
-// The process-wide settings. Written by LoadSettings on the main thread before
-// any other thread starts, read without a lock afterwards, never written again.
-extern AgentSettings agentSettings;
-
 // Fills settings from the settings file at configPath. Returns 1.
 // An integer key whose value is not a number, or lies outside the key's
 // range, takes the key's default; one console line per such key (naming the

@@ -2,8 +2,6 @@
 
 #include "platform/file_system.h"
 
-OpcSession* opcSession = nullptr;
-
 std::string ItemId(const std::string& group, const std::string& item, const std::string& tag) {
   return group + "." + item + "." + tag;
 }

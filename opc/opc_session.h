@@ -83,9 +83,3 @@ void ReleaseServer(OpcSession& session);
 
 // The path of a file of the session's data folder.
 std::string DataFile(const OpcSession& session, const std::string& name);
-
-// The process-wide session: created by app/ at startup; the shutdown releases
-// the server, and the record itself lives until the process ends (the status
-// report may still read it from a connection thread). The OPC client's
-// operations never reach for it; they are handed a session.
-extern OpcSession* opcSession;
