@@ -13,6 +13,7 @@
 #include "bridge/opc_operations.h"
 #include "bridge/request_bridge.h"
 #include "common/console_output.h"
+#include "common/log.h"
 #include "common/text_helpers.h"
 #include "forward/sampler.h"
 #include "forward/spool_watch.h"
@@ -124,7 +125,11 @@ void StartCallWatch(PeriodicWorker* worker, platform::Env* env) {
   const int64_t thresholdMs = CallWatchThresholdMs(agentSettings.sampleIntervalMs);
   StartWorker(
       worker, "OPC call watch", 1000,
-      [env, thresholdMs] { opcSession->calls.Report(env, thresholdMs); }, env);
+      [env, thresholdMs] {
+        opcSession->calls.Report(env, thresholdMs);
+        TickProcessLog();
+      },
+      env);
 }
 
 // How long a stop waits for the workers. The whole stop, from the request to
@@ -212,6 +217,8 @@ int RunAgent() {
   if (!ClaimDataFolder(env, &folderLock)) return 1;
   TextList settingsWarnings;
   LoadSettings(processPaths.configPath, &agentSettings, &settingsWarnings);
+  // Never destroyed: workers print through it until the process ends.
+  SetProcessLog(new Log(env, LogFileSettingsOf(agentSettings, DataFilePath("log"))));
   const std::string spoolFolder = DataFilePath("temp");
   env->MakeDirectory(spoolFolder);
   // A write cut short by a crash leaves only its temporary, never a partial
