@@ -50,10 +50,10 @@ void ShowOnConsole(platform::Env* console, LogLevel level, bool strong, const st
 
 Log::Log(platform::Env* env, LogFileSettings file) : env_(env), file_(std::move(file)) {}
 
-std::string Log::FilePath() const { return file_.folder + "/agent.log"; }
+std::string Log::FilePath() const { return file_.folder + platform::kPathSeparator + "agent.log"; }
 
 std::string Log::OldFilePath(int n) const {
-  return file_.folder + "/agent." + std::to_string(n) + ".log";
+  return file_.folder + platform::kPathSeparator + "agent." + std::to_string(n) + ".log";
 }
 
 void Log::Write(platform::Env* console, LogLevel level, bool strong, const std::string& text) {
@@ -115,6 +115,22 @@ void Log::Tick() {
   // A line nothing has followed for a while is filed as it stands, so the
   // file is not a line behind the console while the agent is quiet.
   if (!holding_ && lineFiled_ < line_.size() && nowMs_ - lineLastMs_ >= kLogOpenLineMs) {
+    File(lineLevel_, line_.substr(lineFiled_));
+    lineFiled_ = line_.size();
+  }
+}
+
+void Log::Flush() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  nowMs_ = env_->NowMilliseconds();
+  if (holding_) {
+    // Ending now, the held line is known whole: one more repeat.
+    holding_ = false;
+    ++repeats_;
+    line_.clear();
+  }
+  TellRepeats(lastConsole_);
+  if (lineFiled_ < line_.size()) {
     File(lineLevel_, line_.substr(lineFiled_));
     lineFiled_ = line_.size();
   }

@@ -48,6 +48,10 @@ class Log {
   // unfinished for a while. Called about once a second by a worker.
   void Tick();
 
+  // Tells the repeats not yet told and files the open line: for the end of
+  // the agent, when no next line will come.
+  void Flush();
+
   // The file's path, for the operator's reading.
   std::string FilePath() const;
 

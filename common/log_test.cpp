@@ -16,33 +16,44 @@
 
 namespace {
 
+// A path as the fake keeps it, whatever the platform's separator.
+std::string Key(std::string path) {
+  for (char& ch : path) {
+    if (ch == '\\') ch = '/';
+  }
+  return path;
+}
+
 class FakeLogEnv : public platform::EnvWrapper {
  public:
   FakeLogEnv() : EnvWrapper(platform::Env::Default()) {}
 
   int64_t NowMilliseconds() override { return nowMs; }
-  bool PathExists(const std::string& path) override { return files.count(path) != 0; }
+  bool PathExists(const std::string& path) override { return files.count(Key(path)) != 0; }
   platform::Status MakeDirectory(const std::string&) override { return platform::Status::Ok(); }
   platform::Status AppendAndFlush(const std::string& path, const std::string& content) override {
     ++appends;
     if (appendFails) return platform::Status::Failed("Read-only file system");
-    files[path] += content;
+    files[Key(path)] += content;
     return platform::Status::Ok();
   }
   platform::Status FileSize(const std::string& path, uint64_t* size) override {
-    auto found = files.find(path);
+    auto found = files.find(Key(path));
     if (found == files.end()) return platform::Status::Failed("No such file or directory");
     *size = found->second.size();
     return platform::Status::Ok();
   }
   platform::Status RenameNoReplace(const std::string& from, const std::string& to) override {
-    if (files.count(from) == 0 || files.count(to) != 0) return platform::Status::Failed("exists");
-    files[to] = files[from];
-    files.erase(from);
+    if (files.count(Key(from)) == 0 || files.count(Key(to)) != 0) {
+      return platform::Status::Failed("exists");
+    }
+    files[Key(to)] = files[Key(from)];
+    files.erase(Key(from));
     return platform::Status::Ok();
   }
   platform::Status DeleteFileAt(const std::string& path) override {
-    return files.erase(path) != 0 ? platform::Status::Ok() : platform::Status::Failed("missing");
+    return files.erase(Key(path)) != 0 ? platform::Status::Ok()
+                                       : platform::Status::Failed("missing");
   }
   // The console: plain text as it is, coloured text as {attribute:text}.
   void ConsoleWrite(const std::string& text) override { console += text; }
@@ -320,12 +331,35 @@ TEST(Log, AFileThatCannotBeWrittenIsToldOnceAndTheConsoleGoesOn) {
         {0, LogLevel::kInfo, false, "\nC"},
         {0, LogLevel::kInfo, false, "\nD"}});
   EXPECT_EQ(env.console,
-            "\nA{9C:\nThe log file log/agent.log cannot be written (Read-only file system); the "
-            "agent runs on without it.}\nB\nC\nD");
+            "\nA{9C:\nThe log file log" + std::string(1, platform::kPathSeparator) +
+                "agent.log cannot be written (Read-only file system); the agent runs on without "
+                "it.}\nB\nC\nD");
   EXPECT_EQ(env.appends, 3);  // every line tries again
   env.appendFails = false;
   log.Write(&env, LogLevel::kInfo, false, "\nE");
   EXPECT_EQ(env.Lines(), std::vector<std::string>{"info  D"});
+}
+
+TEST(Log, FlushTellsTheRepeatsAndFilesTheOpenLine) {
+  FakeLogEnv env;
+  Log log(&env, FileIn("log"));
+  Play(&log, &env,
+       {{0, LogLevel::kInfo, false, "\nA"},
+        {0, LogLevel::kInfo, false, "\nA"},
+        {0, LogLevel::kInfo, false, "\nA"},
+        {0, LogLevel::kInfo, false, "\nExiting"}});
+  log.Flush();
+  log.Flush();
+  EXPECT_EQ(env.Lines(), (std::vector<std::string>{"info  A", "info  (last line repeated 2 times)",
+                                                   "info  Exiting"}));
+  // A repeat still held at the end is counted, not lost.
+  FakeLogEnv held;
+  Log heldLog(&held, FileIn("log"));
+  Play(&heldLog, &held, {{0, LogLevel::kInfo, false, "\nA"}, {0, LogLevel::kInfo, false, "\nA"}});
+  heldLog.Flush();
+  EXPECT_EQ(held.Lines(),
+            (std::vector<std::string>{"info  A", "info  (last line repeated 1 times)"}));
+  EXPECT_EQ(held.console, "\nA\n(last line repeated 1 times)");
 }
 
 TEST(Log, NoFileWhenNotEnabled) {
