@@ -106,12 +106,17 @@ OpcSettings OpcSettingsOf(const AgentSettings& settings) {
 }
 
 // Runs the call watch once a second from the start of the connection stage.
+// It also ticks the log, which never takes the session lock either.
 void StartCallWatch(PeriodicWorker* worker, OpcSession* session, int32_t sampleIntervalMs,
-                    platform::Env* env) {
+                    platform::Env* env, Log* log) {
   const int64_t thresholdMs = CallWatchThresholdMs(sampleIntervalMs);
   StartWorker(
       worker, "OPC call watch", 1000,
-      [session, env, thresholdMs] { session->calls.Report(env, thresholdMs); }, env);
+      [session, env, thresholdMs, log] {
+        session->calls.Report(env, thresholdMs);
+        if (log != nullptr) log->Tick();
+      },
+      env);
 }
 
 // How long a stop waits for the workers. The whole stop, from the request to
@@ -168,11 +173,12 @@ struct Agent::Wiring {
 };
 
 Agent::Agent(const AgentSettings& settings, std::string dataFolder, platform::Env* env,
-             OperatorPort* operatorPort)
+             OperatorPort* operatorPort, Log* log)
     : settings_(settings),
       dataFolder_(std::move(dataFolder)),
       env_(env),
       operatorPort_(operatorPort),
+      log_(log),
       startedMs_(env->NowMilliseconds()),
       wiring_(new Wiring) {}
 
@@ -198,7 +204,7 @@ bool Agent::Start() {
   session->env = env;
   session->settings = OpcSettingsOf(settings);
   session->dataFolder = dataFolder_;
-  StartCallWatch(&wiring.workers.callWatch, session, settings.sampleIntervalMs, env);
+  StartCallWatch(&wiring.workers.callWatch, session, settings.sampleIntervalMs, env, log_);
   if (!RunConnectionStage(*session, &groupReady)) return false;
 
   // The bridge of the API's requests to the OPC worker.
@@ -282,8 +288,12 @@ bool Agent::Start() {
 }
 
 bool Agent::Stop() {
-  if (wiring_->session == nullptr) return true;
-  return StopWithinBound(&wiring_->workers, wiring_->session);
+  const bool ended =
+      wiring_->session == nullptr || StopWithinBound(&wiring_->workers, wiring_->session);
+  // The last repeats and line reach the file, even when the host must now
+  // end the process without waiting for a hung call.
+  if (log_ != nullptr) log_->Flush();
+  return ended;
 }
 
 std::string Agent::StatusJson(int activeConnections) const {

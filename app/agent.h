@@ -1,7 +1,8 @@
 // The agent itself: the OPC session, the bridge of the API's requests, the
 // HTTP listener and the periodic workers, wired from the settings and the data
 // folder it is built from. It reads no process-wide record and speaks outward
-// only through what its host hands it: the environment and the operator port.
+// only through what its host hands it: the environment, the log and the
+// operator port.
 // The host owns everything a person sees (console, boxes, tray, main loop).
 #pragma once
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "common/log.h"
 #include "platform/env.h"
 
 // The operator as the agent reaches them. Called from the agent's workers;
@@ -25,11 +27,13 @@ class OperatorPort {
 
 class Agent {
  public:
-  // env and operatorPort must outlive the agent; dataFolder holds
+  // env, operatorPort and log must outlive the agent; dataFolder holds
   // the tags file, the item store, the spool folder temp and, on Linux, the
-  // simulation's files.
+  // simulation's files. The log (none: nullptr) is the one the console lines
+  // pass through: the agent ticks it once a second, so that a minute of
+  // repeats is told, and flushes it when it stops.
   Agent(const AgentSettings& settings, std::string dataFolder, platform::Env* env,
-        OperatorPort* operatorPort);
+        OperatorPort* operatorPort, Log* log = nullptr);
   ~Agent();
   Agent(const Agent&) = delete;
   Agent& operator=(const Agent&) = delete;
@@ -57,6 +61,7 @@ class Agent {
   const std::string dataFolder_;
   platform::Env* const env_;
   OperatorPort* const operatorPort_;
+  Log* const log_;
   const int64_t startedMs_;
   std::unique_ptr<Wiring> wiring_;
 };

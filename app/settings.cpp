@@ -12,6 +12,15 @@ int32_t SecondsToMilliseconds(int32_t seconds) {
   return static_cast<int32_t>(product);
 }
 
+LogFileSettings LogFileSettingsOf(const AgentSettings& settings, const std::string& folder) {
+  LogFileSettings file;
+  file.enabled = settings.logFile;
+  file.folder = folder;
+  file.maxBytes = static_cast<uint64_t>(settings.logMaxMb) << 20;
+  file.keep = settings.logKeep;
+  return file;
+}
+
 namespace {
 
 constexpr int32_t kLowest = std::numeric_limits<int32_t>::min();
@@ -55,6 +64,10 @@ const IntegerRule kIntegerRules[] = {
      [](AgentSettings* s, int32_t v) { s->quality = v == 1; }},
     // 0 keeps meaning "no HTTP API".
     {"HTTP", "port", 0, 0, 65535, [](AgentSettings* s, int32_t v) { s->port = v; }},
+    {"LOG", "file", 0, kLowest, kHighest, [](AgentSettings* s, int32_t v) { s->logFile = v == 1; }},
+    // A file of at least a MiB, and at most what a text viewer opens with ease.
+    {"LOG", "maxmb", 10, 1, 1024, [](AgentSettings* s, int32_t v) { s->logMaxMb = v; }},
+    {"LOG", "keep", 5, 0, 100, [](AgentSettings* s, int32_t v) { s->logKeep = v; }},
 };
 
 // The value of text when all of it is one decimal integer with an optional

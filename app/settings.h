@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/log.h"
 #include "common/text_helpers.h"
 
 struct AgentSettings {
@@ -31,6 +32,10 @@ struct AgentSettings {
   std::string allowip;
   std::string key;
   int32_t port = 0;
+  // LOG
+  bool logFile = false;   // the console's lines are kept in data/log/agent.log
+  int32_t logMaxMb = 10;  // MiB at which agent.log is moved to agent.1.log
+  int32_t logKeep = 5;    // older files kept
 };
 
 // Fills settings from the settings file at configPath. Returns 1.
@@ -39,6 +44,9 @@ struct AgentSettings {
 // key, the value given and the value used) is added to warnings when given.
 int LoadSettings(const std::string& configPath, AgentSettings* settings,
                  TextList* warnings = nullptr);
+
+// The log file's settings: its folder and the [LOG] keys.
+LogFileSettings LogFileSettingsOf(const AgentSettings& settings, const std::string& folder);
 
 // cf seconds as milliseconds, clamped to the 32-bit range.
 int32_t SecondsToMilliseconds(int32_t seconds);

@@ -99,6 +99,9 @@ TEST_F(SettingsTest, IntegerKeysAreChecked) {
   auto autoitems = [](const AgentSettings& s) { return int32_t{s.autoitems}; };
   auto showread = [](const AgentSettings& s) { return int32_t{s.showread}; };
   auto quality = [](const AgentSettings& s) { return int32_t{s.quality}; };
+  auto logFile = [](const AgentSettings& s) { return int32_t{s.logFile}; };
+  auto maxmb = [](const AgentSettings& s) { return s.logMaxMb; };
+  auto keep = [](const AgentSettings& s) { return s.logKeep; };
   const Case cases[] = {
       {"[ITEMS]\ncf=0\n", cf, 10000, "\nSetting cf=0 is out of range 1..86400; using 10"},
       {"[ITEMS]\ncf=-1\n", cf, 10000, "\nSetting cf=-1 is out of range 1..86400; using 10"},
@@ -139,6 +142,17 @@ TEST_F(SettingsTest, IntegerKeysAreChecked) {
       {"[ITEMS]\nautoitems=on\n", autoitems, 0, "\nSetting autoitems=on is not a number; using 0"},
       {"[ITEMS]\nshowread=1.0\n", showread, 0, "\nSetting showread=1.0 is not a number; using 0"},
       {"[ITEMS]\nquality=true\n", quality, 0, "\nSetting quality=true is not a number; using 0"},
+      {"", logFile, 0, ""},
+      {"[LOG]\nfile=1\n", logFile, 1, ""},
+      {"[LOG]\nfile=2\n", logFile, 0, ""},
+      {"", maxmb, 10, ""},
+      {"[LOG]\nmaxmb=1\n", maxmb, 1, ""},
+      {"[LOG]\nmaxmb=0\n", maxmb, 10, "\nSetting maxmb=0 is out of range 1..1024; using 10"},
+      {"[LOG]\nmaxmb=1025\n", maxmb, 10, "\nSetting maxmb=1025 is out of range 1..1024; using 10"},
+      {"", keep, 5, ""},
+      {"[LOG]\nkeep=0\n", keep, 0, ""},
+      {"[LOG]\nkeep=100\n", keep, 100, ""},
+      {"[LOG]\nkeep=-1\n", keep, 5, "\nSetting keep=-1 is out of range 0..100; using 5"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

@@ -8,6 +8,7 @@
 #include "app/process_paths.h"
 #include "app/settings.h"
 #include "common/console_output.h"
+#include "common/log.h"
 #include "common/text_helpers.h"
 #include "platform/agent_window.h"
 #include "platform/console.h"
@@ -93,6 +94,9 @@ int RunAgent() {
   AgentSettings settings;
   TextList settingsWarnings;
   LoadSettings(processPaths.configPath, &settings, &settingsWarnings);
+  // Never destroyed: workers print through it until the process ends.
+  Log* const log = new Log(env, LogFileSettingsOf(settings, DataFilePath("log")));
+  SetProcessLog(log);
   platform::LoadAgentIcon(DataFilePath("logo.ico"));
   InstallAgentShellCallbacks();
   if (!platform::RegisterAgentWindowClass(kAgentTitle)) {
@@ -104,7 +108,7 @@ int RunAgent() {
 
   ConsoleOperatorPort operatorPort;
   Agent agent(settings, processPaths.baseDirectory + platform::kPathSeparator + "data", env,
-              &operatorPort);
+              &operatorPort, log);
   PrintBanner(startMilliseconds);
   for (const std::string& warning : settingsWarnings) PrintErrorLine(env, warning, false);
 

@@ -1,4 +1,5 @@
-// Coloured console lines. Callable from any thread.
+// Coloured console lines, each through the process's log (common/log.h) when
+// there is one. Callable from any thread.
 //
 // Each print goes to the console of an environment: the default one writes
 // to standard output, a test hands in one that records. The forms without an

@@ -16,6 +16,8 @@ struct HttpRequest {
   // query is not signed, so with a key such a request could change what a
   // signed body asks for.
   bool queryAndBodyShareName = false;
+  // The dotted-decimal address of the peer that sent it, for the log.
+  std::string peer;
 
   // Adds the pair unless name is already present.
   void AddParam(const std::string& name, const std::string& value);

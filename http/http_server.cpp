@@ -78,7 +78,8 @@ StatusFunction StatusOf(const HttpSettings& settings, const HttpServer* server) 
 
 HttpServer::HttpServer(HttpSettings settings, SubmitFunction submit, platform::Env* env)
     : settings_(std::move(settings)),
-      access_{settings_.accessKey, std::move(submit), StatusOf(settings_, this)},
+      access_{settings_.accessKey, std::move(submit), StatusOf(settings_, this), env,
+              &signatureLines_},
       env_(env),
       allowEntries_(ParseAllowList(settings_.allowList)) {}
 
@@ -117,21 +118,22 @@ bool HttpServer::AwaitEndedConnections(uint64_t count, int64_t timeoutMs) {
                              [this, count] { return endedConnections_ >= count; });
 }
 
-void HttpServer::HandOver(platform::SocketHandle socket, int64_t acceptedAtMs) {
+void HttpServer::HandOver(platform::SocketHandle socket, int64_t acceptedAtMs,
+                          const std::string& peer) {
   activeConnections_.fetch_add(1);
   {
     std::lock_guard<std::mutex> guard(slotMutex_);
     if (idleThreads_ > 0) {
       // Promised to one waiting thread, which takes it off handoffs_.
       --idleThreads_;
-      handoffs_.push_back(Handoff{socket, acceptedAtMs});
+      handoffs_.push_back(Handoff{socket, acceptedAtMs, peer});
       handoffReady_.notify_one();
       return;
     }
     ++threadCount_;
   }
-  if (!platform::StartDetachedThread([this, socket, acceptedAtMs] {
-        ConnectionThread(Handoff{socket, acceptedAtMs});
+  if (!platform::StartDetachedThread([this, socket, acceptedAtMs, peer] {
+        ConnectionThread(Handoff{socket, acceptedAtMs, peer});
       })) {
     // No thread to be had: the connection is closed and the loop goes on.
     platform::CloseSocket(socket);
@@ -145,7 +147,7 @@ void HttpServer::HandOver(platform::SocketHandle socket, int64_t acceptedAtMs) {
 void HttpServer::ConnectionThread(Handoff next) {
   std::unique_lock<std::mutex> hold(slotMutex_, std::defer_lock);
   for (;;) {
-    HandleConnection(next.socket, next.acceptedAtMs);
+    HandleConnection(next.socket, next.acceptedAtMs, next.peer);
     hold.lock();
     activeConnections_.fetch_sub(1);
     ++endedConnections_;
@@ -250,6 +252,7 @@ void HttpServer::RunAcceptLoop() {
   struct Waiting {
     platform::SocketHandle socket;
     int64_t acceptedAtMs;
+    std::string peer;
   };
   std::vector<Waiting> waiting;
   std::vector<platform::SocketHandle> watched;
@@ -308,6 +311,8 @@ void HttpServer::RunAcceptLoop() {
         break;
       }
       if (!IsPeerAllowed(peer)) {
+        // Told before the close, so that a peer seeing the close finds the line.
+        ReportRefusedPeer(peer);
         platform::CloseSocket(accepted);
         continue;
       }
@@ -318,7 +323,7 @@ void HttpServer::RunAcceptLoop() {
         waiting.erase(waiting.begin());
         if (ready.size() > first) ready.erase(ready.begin() + static_cast<std::ptrdiff_t>(first));
       }
-      waiting.push_back(Waiting{accepted, now});
+      waiting.push_back(Waiting{accepted, now, peer});
     }
     // Hand over the connections whose bytes have arrived, oldest first.
     std::vector<Waiting> still;
@@ -326,7 +331,7 @@ void HttpServer::RunAcceptLoop() {
     for (std::size_t i = 0; i < waiting.size(); ++i) {
       const bool hasBytes = slotFree && first + i < ready.size() && ready[first + i];
       if (hasBytes && activeConnections_.load() < kMaxConnectionThreads) {
-        HandOver(waiting[i].socket, waiting[i].acceptedAtMs);
+        HandOver(waiting[i].socket, waiting[i].acceptedAtMs, waiting[i].peer);
       } else if (now - waiting[i].acceptedAtMs > kRequestLimitMs) {
         platform::CloseSocket(waiting[i].socket);
       } else {
@@ -345,7 +350,20 @@ void HttpServer::RunAcceptLoop() {
   listenSocket_ = platform::kInvalidSocket;
 }
 
-void HttpServer::HandleConnection(platform::SocketHandle socket, int64_t acceptedAtMs) {
+void HttpServer::ReportRefusedPeer(const std::string& peer) {
+  uint64_t count = 0;
+  if (!refusedPeerLines_.Note(peer, env_->MonotonicNanoseconds() / 1000000, &count)) return;
+  const std::string shown = LoggedText(peer);
+  PrintErrorLine(env_,
+                 count == 1 ? "\nRefused a connection from " + shown + ": not in allowip."
+                            : FormatText("\nRefused %llu connections from %s since the last line "
+                                         "about it: not in allowip.",
+                                         static_cast<unsigned long long>(count), shown.c_str()),
+                 false);
+}
+
+void HttpServer::HandleConnection(platform::SocketHandle socket, int64_t acceptedAtMs,
+                                  const std::string& peer) {
   std::string text;
   const ReadOutcome outcome = ReadRequest(socket, acceptedAtMs, &text);
   HttpResponse response(socket, settings_.versionText);
@@ -353,7 +371,7 @@ void HttpServer::HandleConnection(platform::SocketHandle socket, int64_t accepte
   if (outcome == ReadOutcome::kTooLarge) {
     response.SendAnswer(AnsiToUtf8(kBadRequestBody));
   } else if (outcome == ReadOutcome::kComplete && !text.empty()) {
-    AnswerRequestText(access_, text, &response);
+    AnswerRequestText(access_, text, &response, peer);
   }
   platform::CloseSocket(socket);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bridge/request_bridge.h"
+#include "http/peer_line_limit.h"
 #include "http/router.h"
 #include "platform/env.h"
 #include "platform/sockets.h"
@@ -131,13 +132,18 @@ class HttpServer {
 
   // Reads one request from socket (see request_reader.h), answers it and
   // closes the socket. acceptedAtMs is the steady-clock time of the accept.
-  void HandleConnection(platform::SocketHandle socket, int64_t acceptedAtMs);
+  // peer is the address it came from, for the log.
+  void HandleConnection(platform::SocketHandle socket, int64_t acceptedAtMs,
+                        const std::string& peer = std::string());
 
  private:
   struct Handoff {
     platform::SocketHandle socket;
     int64_t acceptedAtMs;
+    std::string peer;
   };
+  // Tells of a peer the allow list keeps out, once a minute per address.
+  void ReportRefusedPeer(const std::string& peer);
   // Prints a failure of the accept loop with its cause (listener thread only).
   void ReportListenerFailure(const std::string& cause, int64_t nowMs);
   // One attempt to bind and listen, networking started: true with the
@@ -145,11 +151,14 @@ class HttpServer {
   // *lastCause, which then holds it (listener thread only).
   bool Bind(std::string* lastCause);
   // Gives the connection to a waiting connection thread, or to a new one.
-  void HandOver(platform::SocketHandle socket, int64_t acceptedAtMs);
+  void HandOver(platform::SocketHandle socket, int64_t acceptedAtMs, const std::string& peer);
   // A connection thread: answers its first connection, then the ones handed
   // to it while it waits, and ends after kConnectionThreadIdleMs without one.
   void ConnectionThread(Handoff first);
 
+  // Each guarded by a lock of its own.
+  PeerLineLimit refusedPeerLines_;
+  PeerLineLimit signatureLines_;
   // Read-only after construction: connection threads read them without a lock.
   const HttpSettings settings_;
   const ApiAccess access_;

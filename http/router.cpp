@@ -1,5 +1,6 @@
 #include "http/router.h"
 
+#include "common/console_output.h"
 #include "common/text.h"
 #include "common/text_helpers.h"
 
@@ -26,6 +27,49 @@ bool CheckSignature(const std::string& accessKey, const HttpRequest& request) {
   return ConstantTimeEquals(expected, sign);
 }
 
+std::string LoggedText(const std::string& text) {
+  constexpr std::size_t kShown = 400;
+  std::string shown = text.substr(0, kShown);
+  for (char& ch : shown) {
+    if (static_cast<unsigned char>(ch) < ' ' || ch == '\x7f') ch = '?';
+  }
+  return text.size() > kShown ? shown + "..." : shown;
+}
+
+namespace {
+
+std::string PeerName(const std::string& peer) { return peer.empty() ? "an unknown peer" : peer; }
+
+// Every write reaches a device: who asked for which values, and what came of it.
+void ReportWrite(const ApiAccess& access, const std::string& peer, const std::string& group,
+                 const std::string& item, const std::string& tagValues, const std::string& answer) {
+  if (access.env == nullptr) return;
+  std::string line = "\nAPI write from " + PeerName(peer) + ": group \"" + LoggedText(group) + "\"";
+  if (!item.empty()) line += ", item \"" + LoggedText(item) + "\"";
+  line += ", tags and values \"" + LoggedText(tagValues) + "\": " + LoggedText(answer);
+  if (answer == "ok") {
+    PrintGoodLine(access.env, line, false);
+  } else {
+    PrintErrorLine(access.env, line, false);
+  }
+}
+
+void ReportFailedSignature(const ApiAccess& access, const HttpRequest& request) {
+  if (access.env == nullptr || access.signatureLines == nullptr) return;
+  uint64_t count = 0;
+  const int64_t nowMs = access.env->MonotonicNanoseconds() / 1000000;
+  if (!access.signatureLines->Note(request.peer, nowMs, &count)) return;
+  const std::string peer = PeerName(request.peer);
+  PrintErrorLine(access.env,
+                 count == 1 ? "\nA request from " + peer + " failed its signature check."
+                            : FormatText("\n%llu requests from %s failed their signature check "
+                                         "since the last line about it.",
+                                         static_cast<unsigned long long>(count), peer.c_str()),
+                 false);
+}
+
+}  // namespace
+
 std::string FailureEnvelope(const std::string& msg) {
   return "{\"code\":201,\"msg\":\"" + JsonEscape(msg) + "\"}";
 }
@@ -42,17 +86,11 @@ std::string WriteEnvelope(const std::string& answer) {
   return FailureEnvelope(answer);
 }
 
-std::string RunApiOperation(const SubmitFunction& submit, const RequestKind& kind,
-                            const std::string& group, const std::string& item,
-                            const std::string& argument) {
-  const std::string answer = submit(BridgeRequest{&kind, group, item, argument});
-  return kind.envelope == AnswerEnvelope::kWrite ? WriteEnvelope(answer) : DataEnvelope(answer);
-}
-
 void RouteRequest(const ApiAccess& access, const HttpRequest& request, HttpResponse* response) {
   // With a key, the query may add to a signed body but never replace a part of it.
   if (!access.accessKey.empty() &&
       (request.queryAndBodyShareName || !CheckSignature(access.accessKey, request))) {
+    ReportFailedSignature(access, request);
     response->SendAnswer(AnsiToUtf8(kAuthFailedBody));
     return;
   }
@@ -62,18 +100,27 @@ void RouteRequest(const ApiAccess& access, const HttpRequest& request, HttpRespo
     return;
   }
   const RequestKind* kind = FindRequestKind(code);
-  const std::string answer =
-      kind == nullptr
-          ? std::string(kOkBody)
-          : RunApiOperation(access.submit, *kind, request.GetParam("group"),
-                            request.GetParam("item"), request.GetParam(kind->argumentKey));
-  response->SendAnswer(AnsiToUtf8(answer));
+  if (kind == nullptr) {
+    response->SendAnswer(AnsiToUtf8(kOkBody));
+    return;
+  }
+  const std::string group = request.GetParam("group");
+  const std::string item = request.GetParam("item");
+  const std::string argument = request.GetParam(kind->argumentKey);
+  const std::string answer = access.submit(BridgeRequest{kind, group, item, argument});
+  if (kind->envelope == AnswerEnvelope::kWrite) {
+    ReportWrite(access, request.peer, group, item, argument, answer);
+    response->SendAnswer(AnsiToUtf8(WriteEnvelope(answer)));
+  } else {
+    response->SendAnswer(AnsiToUtf8(DataEnvelope(answer)));
+  }
 }
 
-bool AnswerRequestText(const ApiAccess& access, const std::string& received,
-                       HttpResponse* response) {
+bool AnswerRequestText(const ApiAccess& access, const std::string& received, HttpResponse* response,
+                       const std::string& peer) {
   HttpRequest request;
   if (!ParseRequest(received, &request)) return false;
+  request.peer = peer;
   if (request.method == "GET") {
     response->SendAnswer(AnsiToUtf8(kBadRequestBody));
   } else {

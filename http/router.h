@@ -7,6 +7,8 @@
 #include "bridge/request_kinds.h"
 #include "http/http_request.h"
 #include "http/http_response.h"
+#include "http/peer_line_limit.h"
+#include "platform/env.h"
 
 // Hands a request to the OPC worker and waits for its answer text.
 using SubmitFunction = std::function<std::string(BridgeRequest)>;
@@ -21,17 +23,21 @@ constexpr long kStatusCode = 60;
 
 // What the router needs of its server: the shared key (empty: requests are
 // not signed), the way to the OPC worker and, when set, the agent's status.
+// With env, every write is logged with its peer, tags, values and outcome,
+// and failed signatures once a minute per peer through signatureLines.
 struct ApiAccess {
   std::string accessKey;
   SubmitFunction submit;
   StatusFunction status = nullptr;
+  platform::Env* env = nullptr;
+  PeerLineLimit* signatureLines = nullptr;
 };
 
 // Answers one complete request text through response: "GET" is refused,
 // everything else routed. False when the text is no request and is closed
 // unanswered. The caller closes the socket.
-bool AnswerRequestText(const ApiAccess& access, const std::string& received,
-                       HttpResponse* response);
+bool AnswerRequestText(const ApiAccess& access, const std::string& received, HttpResponse* response,
+                       const std::string& peer = std::string());
 
 // Checks the signature when there is a key, dispatches on c through the table
 // of request kinds and sends one answer.
@@ -41,15 +47,13 @@ void RouteRequest(const ApiAccess& access, const HttpRequest& request, HttpRespo
 // (either letter case). False whenever the digest cannot be computed.
 bool CheckSignature(const std::string& accessKey, const HttpRequest& request);
 
+// A peer's text as a log line shows it: control bytes (a forged line break,
+// a terminal's escape) become '?', and a long text is cut.
+std::string LoggedText(const std::string& text);
+
 // True when a and b are equal, taking the same time for any two texts of
 // one length.
 bool ConstantTimeEquals(const std::string& a, const std::string& b);
-
-// One API operation: submits the kind's request, waits and wraps the answer
-// in the kind's envelope.
-std::string RunApiOperation(const SubmitFunction& submit, const RequestKind& kind,
-                            const std::string& group, const std::string& item,
-                            const std::string& argument);
 
 // The envelopes of the API.
 std::string DataEnvelope(const std::string& answer);   // read and list

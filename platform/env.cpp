@@ -22,6 +22,9 @@ class DefaultEnv : public Env {
   Status WriteNewFileDurably(const std::string& path, const std::string& content) override {
     return FromResult(platform::WriteNewFileDurably(path, content));
   }
+  Status AppendAndFlush(const std::string& path, const std::string& content) override {
+    return FromResult(platform::AppendAndFlush(path, content));
+  }
   Status RenameNoReplace(const std::string& from, const std::string& to) override {
     return FromResult(platform::RenameNoReplace(from, to));
   }

@@ -61,6 +61,7 @@ class Env {
   virtual Status MakeDirectory(const std::string& path) = 0;
   virtual Status ReadWholeFile(const std::string& path, std::string* content) = 0;
   virtual Status WriteNewFileDurably(const std::string& path, const std::string& content) = 0;
+  virtual Status AppendAndFlush(const std::string& path, const std::string& content) = 0;
   virtual Status RenameNoReplace(const std::string& from, const std::string& to) = 0;
   virtual Status FlushDirectory(const std::string& folder) = 0;
   virtual Status CopyFileReplacing(const std::string& from, const std::string& to) = 0;
@@ -102,6 +103,9 @@ class EnvWrapper : public Env {
   }
   Status WriteNewFileDurably(const std::string& path, const std::string& content) override {
     return target_->WriteNewFileDurably(path, content);
+  }
+  Status AppendAndFlush(const std::string& path, const std::string& content) override {
+    return target_->AppendAndFlush(path, content);
   }
   Status RenameNoReplace(const std::string& from, const std::string& to) override {
     return target_->RenameNoReplace(from, to);

@@ -39,6 +39,12 @@ bool ReadWholeFile(const std::string& path, std::string* content);
 bool WriteNewFileDurably(const std::string& path, const std::string& content);
 
 // Renames from to to, failing when to already exists.
+// Appends content at the end of path (made when missing) and flushes it to
+// the disk before returning, so that what returned true outlives a crash or
+// a power cut. The file is opened and closed on each call: it may be renamed
+// or removed between calls.
+bool AppendAndFlush(const std::string& path, const std::string& content);
+
 bool RenameNoReplace(const std::string& from, const std::string& to);
 
 // Forces the entries of folder (names created, renamed or removed in it) to

@@ -59,6 +59,20 @@ TEST_F(FileSystemTest, RenameNeverReplacesAnExistingName) {
   EXPECT_EQ(content, "old");
 }
 
+TEST_F(FileSystemTest, AppendAndFlushMakesAddsToAndFollowsARenamedFile) {
+  ASSERT_TRUE(platform::AppendAndFlush(file("agent.log"), "one\n"));
+  ASSERT_TRUE(platform::AppendAndFlush(file("agent.log"), "two\n"));
+  // A rotation renames the file between two writes: the next one starts anew.
+  ASSERT_TRUE(platform::RenameNoReplace(file("agent.log"), file("agent.1.log")));
+  ASSERT_TRUE(platform::AppendAndFlush(file("agent.log"), "three\n"));
+  std::string content;
+  ASSERT_TRUE(platform::ReadWholeFile(file("agent.1.log"), &content));
+  EXPECT_EQ(content, "one\ntwo\n");
+  ASSERT_TRUE(platform::ReadWholeFile(file("agent.log"), &content));
+  EXPECT_EQ(content, "three\n");
+  EXPECT_FALSE(platform::AppendAndFlush(file("missing/agent.log"), "x"));
+}
+
 TEST_F(FileSystemTest, ReplaceFileDurablyReplacesWholeAndLeavesNoTemporary) {
   ASSERT_TRUE(platform::ReplaceFileDurably(file("config.ini"), "a=1"));
   ASSERT_TRUE(platform::ReplaceFileDurably(file("config.ini"), "a=2"));

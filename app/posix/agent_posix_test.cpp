@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "app/agent.h"
+
+#include "common/log.h"
 #include "platform/recording_env.h"
 
 namespace {
@@ -117,6 +119,25 @@ TEST_F(AgentTest, StopRemovesTheGroupAndReleasesTheServer) {
   EXPECT_EQ(Read("simulation.counts"), "items=0\n");
   EXPECT_NE(agent.StatusJson(0).find("\"connected\":false"), std::string::npos)
       << agent.StatusJson(0);
+}
+
+TEST_F(AgentTest, StopFlushesTheLogItWasHanded) {
+  Write("tags.txt", "Level\n");
+  LogFileSettings file;
+  file.enabled = true;
+  file.folder = DataFolder() + "/log";
+  Log log(&env_, file);
+  Agent agent(settings_, DataFolder(), &env_, &operator_, &log);
+  ASSERT_TRUE(agent.Start());
+  // A repeat is held back until another line comes or the minute ends;
+  // neither happens before the stop, which must still tell it.
+  log.Write(&env_, LogLevel::kInfo, false, "\nthe same line");
+  log.Write(&env_, LogLevel::kInfo, false, "\nthe same line");
+  EXPECT_EQ(Read("log/agent.log").find("repeated"), std::string::npos);
+  EXPECT_TRUE(agent.Stop());
+  const std::string kept = Read("log/agent.log");
+  EXPECT_NE(kept.find("the same line"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("(last line repeated 1 times)"), std::string::npos) << kept;
 }
 
 TEST_F(AgentTest, AMissingTagsFileIsToldThroughTheOperatorPort) {

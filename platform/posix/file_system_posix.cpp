@@ -104,6 +104,27 @@ bool WriteNewFileDurably(const std::string& path, const std::string& content) {
   return true;
 }
 
+bool AppendAndFlush(const std::string& path, const std::string& content) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  std::size_t written = 0;
+  bool ok = true;
+  while (written < content.size()) {
+    ssize_t put = write(fd, content.data() + written, content.size() - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  if (ok && fdatasync(fd) != 0) ok = false;
+  if (ok) return close(fd) == 0;
+  ErrnoKeeper keep;
+  close(fd);
+  return false;
+}
+
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   // link() fails when to exists, which gives rename-without-replace on every
   // POSIX file system the agent runs on; the source name is removed after.

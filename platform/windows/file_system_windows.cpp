@@ -86,6 +86,28 @@ bool WriteNewFileDurably(const std::string& path, const std::string& content) {
   return ok;
 }
 
+bool AppendAndFlush(const std::string& path, const std::string& content) {
+  // Others may read, rename or delete the file between the agent's writes.
+  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < content.size()) {
+    DWORD put = 0;
+    DWORD chunk =
+        static_cast<DWORD>(content.size() - done > 1u << 30 ? 1u << 30 : content.size() - done);
+    ok = WriteFile(file, content.data() + done, chunk, &put, nullptr) && put > 0;
+    done += put;
+  }
+  if (ok && !FlushFileBuffers(file)) ok = false;
+  if (ok) return CloseHandle(file) != 0;
+  LastErrorKeeper keep;
+  CloseHandle(file);
+  return false;
+}
+
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails when to exists; write
   // through returns only once the new name is on the disk.
