@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/recording_env.h"
+#include "tests/support/recording_env.h"
 
 namespace {
 

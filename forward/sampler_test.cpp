@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "forward/forward_test_folder.h"
 #include "opc/value_text.h"
-#include "platform/recording_env.h"
+#include "tests/support/forward_test_folder.h"
+#include "tests/support/recording_env.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "forward/forward_test_folder.h"
 #include "platform/env.h"
+#include "tests/support/forward_test_folder.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/text_helpers.h"
-#include "forward/forward_test_folder.h"
-#include "platform/recording_env.h"
+#include "tests/support/forward_test_folder.h"
+#include "tests/support/recording_env.h"
 
 namespace {
 

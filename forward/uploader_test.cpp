@@ -6,8 +6,8 @@
 
 #include "common/text_helpers.h"
 #include "common/utf.h"
-#include "forward/forward_test_folder.h"
-#include "platform/recording_env.h"
+#include "tests/support/forward_test_folder.h"
+#include "tests/support/recording_env.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "http/http_server.h"
 #include "http/peer_line_limit.h"
 #include "http/router.h"
-#include "platform/recording_env.h"
 #include "platform/sockets.h"
+#include "tests/support/recording_env.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/text.h"
-#include "opc/opc_test_session.h"
 #include "opc/tag_operations.h"
+#include "tests/support/opc_test_session.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/recording_env.h"
+#include "tests/support/recording_env.h"
 
 namespace {
 

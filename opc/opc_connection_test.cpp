@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "opc/opc_test_session.h"
+#include "tests/support/opc_test_session.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "opc/opc_server_contract.h"
+#include "tests/support/opc_server_contract.h"
 
 #include <algorithm>
 #include <atomic>

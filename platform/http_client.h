@@ -42,7 +42,7 @@ struct HttpExchange {
   bool reached = false;
   int32_t status = 0;  // the HTTP status of the answer, 0 when not answered
   // The answer's body decoded from UTF-8; a byte-order mark in front stays
-  // as the character U+FEFF, as MSXML's responseText keeps it.
+  // as the character U+FEFF, as the earlier MSXML client kept it.
   std::u16string responseText;
   // The new location named by a redirect that was not followed (301, 302,
   // 303: following them would turn the POST into a GET); empty otherwise.

@@ -1,4 +1,4 @@
-// The outgoing HTTP request of each build (libcurl on Linux, MSXML on
+// The outgoing HTTP request of each build (libcurl on Linux, WinInet on
 // Windows) against one scripted loopback server: both must agree on what the
 // uploader relies on.
 #include "platform/http_client.h"
@@ -262,8 +262,9 @@ TEST(HttpClient, UserAndPasswordInTheUrlAreSentAsBasicAuthorization) {
   EXPECT_EQ(BodyOf(server.Requests().back()), "[1]");
 }
 
-// MSXML's responseText (under Wine) keeps the mark as a character, so an
-// answer of a byte-order mark and "OK" is no "OK" on either build.
+// The agent's client on Windows was once MSXML, whose responseText keeps the
+// mark as a character; both builds still do, so an answer of a byte-order
+// mark and "OK" is no "OK" on either build.
 TEST(HttpClient, ByteOrderMarkBeforeTheAnswerStaysAsACharacter) {
   ScriptedServer server({Step{Answer("200 OK", "\xEF\xBB\xBFOK")}});
   platform::HttpExchange exchange = Post(server.Url(), u"[]");

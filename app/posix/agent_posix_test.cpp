@@ -16,7 +16,7 @@
 #include "app/agent.h"
 
 #include "common/log.h"
-#include "platform/recording_env.h"
+#include "tests/support/recording_env.h"
 
 namespace {
 

@@ -1,7 +1,10 @@
-// The MSXML client against a loopback server that the test scripts.
+// The WinInet client against a loopback server that the test scripts.
+// Winsock's headers come before windows.h, which would otherwise pull in the
+// old winsock.h.
 #include <winsock2.h>
-#include <windows.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -72,7 +75,8 @@ class OneShotServer {
       std::size_t headEnd = request_.find("\r\n\r\n");
       if (headEnd == std::string::npos) continue;
       std::size_t lengthAt = request_.find("Content-Length: ");
-      std::size_t bodyLength = lengthAt == std::string::npos ? 0 : std::stoul(request_.substr(lengthAt + 16));
+      std::size_t bodyLength =
+          lengthAt == std::string::npos ? 0 : std::stoul(request_.substr(lengthAt + 16));
       if (request_.size() >= headEnd + 4 + bodyLength) break;
     }
     if (answerAtAll_) {
@@ -120,7 +124,8 @@ TEST(HttpClientWindowsTest, OkAnswerGivesOkTextWithHeadersAndUtf8Body) {
 
 TEST(HttpClientWindowsTest, OtherStatusGivesEmptyTextButCountsAsAnswered) {
   OneShotServer server(Reply("500 Internal Server Error", "OK"));
-  platform::HttpExchange exchange = TALVXML::Exchange(server.url(), "POST", "[]", "application/json");
+  platform::HttpExchange exchange =
+      TALVXML::Exchange(server.url(), "POST", "[]", "application/json");
   EXPECT_TRUE(exchange.answered);
   EXPECT_EQ(exchange.status, 500);
   OneShotServer again(Reply("500 Internal Server Error", "OK"));
@@ -156,8 +161,9 @@ TEST(HttpClientWindowsTest, SilentServerIsGivenUpAfterTheLimit) {
   // fails the test at the deadline instead of hanging it, and the server
   // then hangs up so that the exchange ends and the thread can be joined.
   // The deadline stays below the request object's own receive time-out.
-  std::packaged_task<platform::HttpExchange()> exchange(
-      [&] { return TALVXML::Exchange(server.url(), "POST", "[]", "application/json", {}, limits); });
+  std::packaged_task<platform::HttpExchange()> exchange([&] {
+    return TALVXML::Exchange(server.url(), "POST", "[]", "application/json", {}, limits);
+  });
   std::future<platform::HttpExchange> result = exchange.get_future();
   const auto start = std::chrono::steady_clock::now();
   std::thread client(std::move(exchange));

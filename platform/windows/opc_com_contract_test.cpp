@@ -7,8 +7,8 @@
 // After <windows.h>, which it relies on.
 #include <objbase.h>
 
-#include "opc/opc_server_contract.h"
-#include "platform/windows/sim_com_install.h"
+#include "tests/support/opc_server_contract.h"
+#include "tests/support/windows/sim_com_install.h"
 
 namespace {
 

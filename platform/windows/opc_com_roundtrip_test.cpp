@@ -19,8 +19,8 @@
 #include "opc/opc_server.h"
 #include "opcda.h"
 #include "platform/windows/opc_com_values.h"
-#include "platform/windows/sim_com_install.h"
 #include "sim/sim_engine.h"
+#include "tests/support/windows/sim_com_install.h"
 
 namespace {
 

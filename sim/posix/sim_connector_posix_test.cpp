@@ -1,4 +1,4 @@
-#include "opc/opc_server_contract.h"
+#include "tests/support/opc_server_contract.h"
 
 INSTANTIATE_TEST_SUITE_P(Simulation, OpcServerContract,
                          testing::Values(OpcContractAdapter{"simulation",
