@@ -119,21 +119,16 @@ void StartCallWatch(PeriodicWorker* worker, OpcSession* session, int32_t sampleI
       env);
 }
 
-// How long a stop waits for the workers. The whole stop, from the request to
-// the end of the process, stays under 10 s even while a call to the server
-// does not return: the hidden window's close takes about 2 s to reach the
-// loop and the process to end under Wine.
-constexpr int64_t kStopBoundNs = 5LL * 1000 * 1000 * 1000;
-
-// Stops the workers and lets go of the server. False when a worker is still
-// in its task at the bound; the caller then ends the process without waiting
-// for it. The server is released whenever its lock is free, and that lock is
-// then kept, so that no worker left running reaches the released session. A
-// call to the server that has not returned holds the lock: the server is not
-// released, and the operator is told. Spool files are written whole or not at
-// all, so ending amid a sample loses none.
-bool StopWithinBound(AgentWorkers* workers, OpcSession* session) {
-  const int64_t deadline = platform::MonotonicNanoseconds() + kStopBoundNs;
+// Stops the workers, waiting for them at most boundMs, and lets go of the
+// server. False when a worker is still in its task at the bound; the caller
+// then ends the process without waiting for it. The server is released
+// whenever its lock is free, and that lock is then kept, so that no worker
+// left running reaches the released session. A call to the server that has
+// not returned holds the lock: the server is not released, and the operator
+// is told. Spool files are written whole or not at all, so ending amid a
+// sample loses none.
+bool StopWithinBound(AgentWorkers* workers, OpcSession* session, int64_t boundMs) {
+  const int64_t deadline = platform::MonotonicNanoseconds() + boundMs * 1000 * 1000;
   const bool ended =
       StopWorkersBefore({&workers->supervisor, &workers->sampler, &workers->uploader,
                          &workers->opcWorker, &workers->callWatch, &workers->spoolWatch},
@@ -287,9 +282,9 @@ bool Agent::Start() {
   return true;
 }
 
-bool Agent::Stop() {
+bool Agent::Stop(int64_t boundMs) {
   const bool ended =
-      wiring_->session == nullptr || StopWithinBound(&wiring_->workers, wiring_->session);
+      wiring_->session == nullptr || StopWithinBound(&wiring_->workers, wiring_->session, boundMs);
   // The last repeats and line reach the file, even when the host must now
   // end the process without waiting for a hung call.
   if (log_ != nullptr) log_->Flush();

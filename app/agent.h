@@ -6,6 +6,7 @@
 // The host owns everything a person sees (console, boxes, tray, main loop).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -45,10 +46,17 @@ class Agent {
   // configured ProgID. Called once.
   bool Start();
 
-  // Stops the workers within a bound and lets go of the server. False when a
-  // worker is still in its task at the bound (a call to the server that does
-  // not return); the host then ends the process without waiting for it.
-  bool Stop();
+  // How long an orderly stop waits for the workers. The whole stop, from the
+  // request to the end of the process, stays under 10 s even while a call to
+  // the server does not return: the hidden window's close takes about 2 s to
+  // reach the loop and the process to end under Wine.
+  static constexpr int64_t kOrderlyStopBoundMs = 5000;
+
+  // Stops the workers, waiting for them at most boundMs, and lets go of the
+  // server. False when a worker is still in its task at the bound (a call to
+  // the server that does not return); the host then ends the process without
+  // waiting for it.
+  bool Stop(int64_t boundMs = kOrderlyStopBoundMs);
 
   // The status report the API answers, as JSON; after Start. The HTTP
   // listener, once started, serves until the process ends and asks the agent

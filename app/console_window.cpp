@@ -1,5 +1,10 @@
 #include "app/console_window.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 #include "app/process_paths.h"
 #include "common/console_output.h"
 #include "common/text_helpers.h"
@@ -7,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "platform/profile.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -21,7 +27,55 @@ bool RunEntryStarts(platform::AutorunStore* store, platform::RunScope scope,
   return store->ReadRunEntry(scope, &program, &arguments) && program == modulePath;
 }
 
+// Guards exitRelease. An exit takes it and keeps it until the process ends,
+// so a second exit, or the host clearing the release, waits for the first.
+std::mutex exitLock;
+ExitRelease exitRelease;
+
+// Lets the agent go within the exit's bound, then ends the process with exit
+// code 0. A release that does not return in time (a call to a server that
+// hangs) is left behind: the process ends without it.
+[[noreturn]] void ReleaseAndExit() {
+  exitLock.lock();  // kept: the process ends with it held
+  if (exitRelease) {
+    const ExitRelease release = exitRelease;
+    RunWithinBound([release] { release(kExitWorkersBoundMs); }, kExitBoundMs,
+                   platform::Env::Default());
+  }
+  platform::ExitAgent();
+}
+
 }  // namespace
+
+void SetExitRelease(ExitRelease release) {
+  std::lock_guard<std::mutex> hold(exitLock);
+  exitRelease = std::move(release);
+}
+
+bool RunWithinBound(std::function<void()> task, int64_t boundMs, platform::Env* env) {
+  // Shared with the task's thread, which may outlive this call.
+  struct Outcome {
+    std::mutex lock;  // guards ended
+    std::condition_variable changed;
+    bool ended = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  const int64_t deadline = env->MonotonicNanoseconds() + boundMs * 1000 * 1000;
+  const bool started = platform::StartDetachedThread([task, outcome] {
+    task();
+    std::lock_guard<std::mutex> hold(outcome->lock);
+    outcome->ended = true;
+    outcome->changed.notify_all();
+  });
+  if (!started) return false;
+  std::unique_lock<std::mutex> hold(outcome->lock);
+  // Waited for in short steps and measured on env's clock, which the
+  // condition variable's own clock is not.
+  while (!outcome->ended && env->MonotonicNanoseconds() < deadline) {
+    outcome->changed.wait_for(hold, std::chrono::milliseconds(20));
+  }
+  return outcome->ended;
+}
 
 std::string AboutText(int64_t nowMilliseconds) {
   return std::string(kAgentTitle) + " Ver " + kAgentVersion + "\n" +
@@ -98,7 +152,7 @@ void HandleAgentCommand(int commandId) {
                                        platform::kMbSystemModal) == platform::kIdYes) {
         PrintText("\n Exiting,please waiting...");
         platform::CloseAgentWindow();
-        platform::ExitAgent();
+        ReleaseAndExit();
       }
       break;
     case ID_AUTORUN:
@@ -111,11 +165,11 @@ void HandleAgentCommand(int commandId) {
 }
 
 void HandleConsoleEvent() {
-  if (!platform::OperatorCanAnswer()) platform::ExitAgent();
+  if (!platform::OperatorCanAnswer()) ReleaseAndExit();
   if (platform::ShowMessageBox("Confirm exit? ", kAgentTitle,
                                platform::kMbYesNo | platform::kMbIconQuestion |
                                    platform::kMbSystemModal) == platform::kIdYes) {
-    platform::ExitAgent();
+    ReleaseAndExit();
   }
 }
 

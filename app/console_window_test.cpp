@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/file_system.h"
 #include "platform/profile.h"
+#include "platform/recording_env.h"
 
 namespace {
 
@@ -180,6 +185,79 @@ TEST_F(ToggleAutorunTest, WritesTheRealStateWhenNoEntryCanBeWritten) {
   ToggleAutorun(&store, kModule, config_);
   EXPECT_EQ(store.values["auto"], "0");
   EXPECT_EQ(platform::ProfileReadText(config_, "SERVER", "isautorun", ""), "0");
+}
+
+// A gate the task under test waits at; shared, since a task left behind at
+// its bound outlives the test.
+struct Gate {
+  std::mutex lock;  // guards open
+  std::condition_variable opened;
+  bool open = false;
+
+  void Open() {
+    std::lock_guard<std::mutex> hold(lock);
+    open = true;
+    opened.notify_all();
+  }
+  void Await() {
+    std::unique_lock<std::mutex> hold(lock);
+    opened.wait(hold, [this] { return open; });
+  }
+};
+
+// A monotonic clock that moves 500 ms at each reading until it reaches
+// openAtMs, where it opens the gate and stands still, so that the task's end
+// is always seen before the bound.
+class SteppingClockEnv : public platform::RecordingConsoleEnv {
+ public:
+  SteppingClockEnv(int64_t openAtMs, std::shared_ptr<Gate> gate)
+      : openAtMs_(openAtMs), gate_(std::move(gate)) {}
+  int64_t MonotonicNanoseconds() override {
+    if (nowMs_ >= openAtMs_) {
+      gate_->Open();
+      return nowMs_ * 1000 * 1000;
+    }
+    const int64_t read = nowMs_;
+    nowMs_ += 500;
+    return read * 1000 * 1000;
+  }
+  int64_t NowMs() const { return nowMs_; }
+
+ private:
+  const int64_t openAtMs_;
+  const std::shared_ptr<Gate> gate_;
+  std::atomic<int64_t> nowMs_{0};
+};
+
+TEST(RunWithinBoundTest, WaitsForTheTaskUntilTheBoundAndNoLonger) {
+  constexpr int64_t kNever = INT64_MAX;
+  const struct {
+    const char* what;
+    int64_t openAtMs;  // when the task may end
+    bool ended;
+    int64_t waitedMs;  // on the clock, when the wait was given up or the end seen
+  } cases[] = {
+      {"ends at once", 0, true, 0},
+      {"ends before the bound", 2000, true, 2000},
+      {"hangs: left behind at the bound", kNever, false, 3000},
+  };
+  for (const auto& c : cases) {
+    auto gate = std::make_shared<Gate>();
+    auto taskEnded = std::make_shared<std::atomic<bool>>(false);
+    SteppingClockEnv env(c.openAtMs, gate);
+    const bool ended = RunWithinBound(
+        [gate, taskEnded] {
+          gate->Await();
+          *taskEnded = true;
+        },
+        kExitBoundMs, &env);
+    EXPECT_EQ(ended, c.ended) << c.what;
+    EXPECT_EQ(taskEnded->load(), c.ended) << c.what;
+    // The last reading is the one the wait ended at: a hung task is given up
+    // at the first reading at or past the bound.
+    EXPECT_EQ(env.NowMs() - (c.ended ? 0 : 500), c.waitedMs) << c.what;
+    gate->Open();  // lets a task left behind end
+  }
 }
 
 }  // namespace

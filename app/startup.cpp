@@ -117,6 +117,7 @@ int RunAgent() {
     return 0;
   }
   if (!agent.Start()) return 0;
+  SetExitRelease([&agent](int64_t boundMs) { agent.Stop(boundMs); });
 
   // The console, the hidden window and the tray.
   if (!platform::PrepareAgentConsole())
@@ -129,6 +130,7 @@ int RunAgent() {
   platform::RemoveCloseClickHook();
   platform::RemoveTrayIcon();
 
+  SetExitRelease(nullptr);
   if (!agent.Stop()) platform::ExitAgent();
   return exitCode;
 }

@@ -6,7 +6,7 @@ import pty
 import signal
 import unittest
 
-from harness import AgentTestCase, IS_WINDOWS, render_ini, wait_until
+from harness import AgentTestCase, DEFAULT_SIMULATION, IS_WINDOWS, render_ini, wait_until
 
 QUESTION = "Confirm exit? "
 
@@ -43,6 +43,19 @@ class TerminalConsoleTest(AgentTestCase):
         self.assertIsNone(agent.popen.poll())
         os.write(master, b"y\n")
         self.assertEqual(agent.wait_exit(), 0)
+
+    def test_confirmed_exit_lets_go_of_the_group(self):
+        # The server counts the items its groups hold; an exit that ended the
+        # process without letting go left it holding them.
+        sim = DEFAULT_SIMULATION.replace("delay=0\n", "delay=0\ncounts=1\n")
+        folder, agent, master = self.start_on_terminal(simulation=sim)
+        agent.wait_for("Items update completed!")
+        self.assertNotEqual(folder.read("simulation.counts"), b"items=0\n")
+        agent.signal(signal.SIGINT)
+        self.wait_for_question(agent, 1)
+        os.write(master, b"y\n")
+        self.assertEqual(agent.wait_exit(), 0)
+        self.assertEqual(folder.read("simulation.counts"), b"items=0\n")
 
     def test_sighup_asks_on_the_terminal(self):
         folder, agent, master = self.start_on_terminal()

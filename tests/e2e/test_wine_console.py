@@ -7,7 +7,8 @@ import signal
 import unittest
 
 import harness
-from harness import AgentTestCase, IS_WINDOWS, answer_box, wait_until, wine_reg_value
+from harness import (AgentTestCase, DEFAULT_SIMULATION, IS_WINDOWS, answer_box, wait_until,
+                     wine_reg_value)
 
 AGENT_KEY = r"HKCU\Software\talvero\TALVERO AGENT"
 MACHINE_RUN = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
@@ -88,6 +89,25 @@ class WineConsoleTest(AgentTestCase):
         self.assertEqual((code, text), (0, "Confirm to exit?"))
         self.assertEqual(agent.wait_exit(30), 0)
         self.assertIn("\n Exiting,please waiting...", agent.text())
+
+    def test_confirmed_exits_let_go_of_the_group(self):
+        # The simulation server counts the items its groups hold; an exit that
+        # ended the process without letting go left the server holding them,
+        # and running, long after the agent.
+        sim = DEFAULT_SIMULATION.replace("delay=0\n", "delay=0\ncounts=1\n")
+        exits = (
+            ("console event", lambda agent: agent.signal(signal.SIGINT), "Confirm exit"),
+            ("tray Exit", lambda agent: answer_box("command", WINDOW_CLASS, 3012), "Confirm to exit?"),
+        )
+        for what, ask, question in exits:
+            folder, agent = self.start_running_agent(simulation=sim)
+            agent.wait_for("Items update completed!")
+            self.assertNotEqual(folder.read("simulation.counts"), b"items=0\n", what)
+            ask(agent)
+            code, _ = answer_box("box", "TALVERO AGENT", "yes", 20000, question)
+            self.assertEqual(code, 0, what)
+            self.assertEqual(agent.wait_exit(30), 0, what)
+            self.assertEqual(folder.read("simulation.counts"), b"items=0\n", what)
 
     def test_about_box_ends_with_the_current_year(self):
         folder, agent = self.start_running_agent()
