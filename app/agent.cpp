@@ -156,12 +156,14 @@ struct Agent::Wiring {
   Forwarding forwarding;
   AgentWorkers workers;
   std::string spoolFolder;
-  // The session and the bridge are never destroyed: the status report and
-  // connection threads may still reach them when the process ends, and the
-  // connector likewise, since an immediate exit ends the process while
-  // workers may still be calling through it.
+  // The session, its connector and the bridge outlive the agent while
+  // anything may still reach them: a worker left in a call that does not
+  // return, or the HTTP listener's connection threads, which serve until the
+  // process ends. The agent lets go of them only when neither can.
   OpcSession* session = nullptr;
   RequestBridge* bridge = nullptr;
+  // Set once a stop has ended every worker and released the server.
+  bool stopped = false;
   // Whether the HTTP listener and the sampler were started: the main thread,
   // then the supervisor's only.
   bool servingStarted = false;
@@ -177,7 +179,15 @@ Agent::Agent(const AgentSettings& settings, std::string dataFolder, platform::En
       startedMs_(env->NowMilliseconds()),
       wiring_(new Wiring) {}
 
-Agent::~Agent() = default;
+Agent::~Agent() {
+  Wiring& wiring = *wiring_;
+  if (wiring.session == nullptr) return;
+  if (!wiring.stopped && !Stop()) return;  // a worker is still in its call
+  if (wiring.servingStarted && settings_.port > 0) return;  // the listener may reach them
+  delete wiring.bridge;
+  delete wiring.session->connector;
+  delete wiring.session;
+}
 
 bool Agent::Start() {
   Wiring& wiring = *wiring_;
@@ -285,6 +295,7 @@ bool Agent::Start() {
 bool Agent::Stop(int64_t boundMs) {
   const bool ended =
       wiring_->session == nullptr || StopWithinBound(&wiring_->workers, wiring_->session, boundMs);
+  if (ended) wiring_->stopped = true;
   // The last repeats and line reach the file, even when the host must now
   // end the process without waiting for a hung call.
   if (log_ != nullptr) log_->Flush();

@@ -15,7 +15,7 @@
 
 #include "platform/file_system.h"
 #include "platform/profile.h"
-#include "platform/recording_env.h"
+#include "tests/support/recording_env.h"
 
 namespace {
 
