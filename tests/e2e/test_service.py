@@ -1,0 +1,79 @@
+"""The Linux service: "talvero-agent --service" as systemd runs it, in the
+foreground with its output kept, no one to answer, stopped by SIGTERM."""
+import json
+import re
+import signal
+import subprocess
+import unittest
+
+import harness
+from harness import IS_WINDOWS, DEFAULT_SIMULATION
+from test_http import HttpTestCase, body_of
+from test_log import STAMPED, log_text
+
+COUNTED = DEFAULT_SIMULATION.replace("delay=0\n", "delay=0\ncounts=1\n")
+ANSI = re.compile("\x1b[\\[\\]]")
+
+
+@unittest.skipIf(IS_WINDOWS, "the Windows service is the service control manager's")
+class LinuxService(HttpTestCase):
+    def start_service(self, log_keys, **kwargs):
+        port = harness.free_port()
+        folder = self.make_folder(config={"HTTP": {"port": str(port)}, "LOG": log_keys},
+                                  simulation=COUNTED, **kwargs)
+        # A terminal for standard input would be asked questions in the console;
+        # the service asks none, whatever it is given.
+        return port, folder, folder.start(args=["--service"])
+
+    def test_serves_logs_and_stops_in_order_on_a_signal(self):
+        # The file is on in a service even where the settings leave it off;
+        # every termination signal is an orderly stop, since no one confirms.
+        for log_keys, number in (({"file": "1"}, signal.SIGTERM), ({"file": "0"}, signal.SIGINT),
+                                 ({}, signal.SIGHUP)):
+            with self.subTest(log=log_keys, signal=number):
+                port, folder, agent = self.start_service(log_keys)
+                agent.wait_for("Items update completed!", timeout=60)
+                answer = json.loads(body_of(self.post(
+                    port, "?c=30&group=Channel1&item=Device1&tags=Serial")))
+                self.assertEqual(answer["code"], 200, answer)
+                self.assertEqual([(r["i"], r["v"]) for r in answer["data"]], [("Serial", "1234")])
+                self.assertEqual(folder.read("simulation.counts"), b"items=6\n")
+
+                agent.signal(number)
+                self.assertEqual(agent.wait_exit(timeout=10), 0, agent.text())
+                # The group was removed and the server let go of before the end.
+                self.assertEqual(folder.read("simulation.counts"), b"items=0\n")
+                text = agent.text()
+                self.assertIsNone(ANSI.search(text), repr(text))
+                self.assertIn("\nThe agent has stopped.\n", text)
+
+                lines = log_text(folder).splitlines()
+                for line in lines:
+                    self.assertRegex(line, STAMPED)
+                texts = [line[30:] for line in lines]
+                self.assertIn("The http server started on port %d successfully!" % port, texts)
+                self.assertIn("Stop requested: the agent stops.", texts)
+                self.assertEqual(texts[-1], "The agent has stopped.")
+                self.assertNotIn("Press Ctrl+C to exit from the system.", texts)
+
+    def test_a_missing_config_file_ends_it_with_its_reason(self):
+        folder = self.make_folder(write_config=False)
+        agent = folder.start(args=["--service"])
+        self.assertEqual(agent.wait_exit(timeout=20), 2, agent.text())
+        self.assertIn("\nThe service ends: %s does not exist.\n" % folder.path("config.ini"),
+                      agent.text())
+        self.assertIsNone(ANSI.search(agent.text()))
+        self.assertEqual(agent.error_text(), "")  # no box
+
+    def test_a_missing_tags_file_is_a_log_line_not_a_box(self):
+        port, folder, agent = self.start_service({}, tags=None)
+        agent.wait_for("\ntags file isn't exists", timeout=60)
+        harness.wait_until(lambda: "tags file isn't exists" in log_text(folder), timeout=20,
+                           what=lambda: "the notice in agent.log:\n" + log_text(folder))
+        self.assertNotIn("[TALVERO]", agent.error_text())
+        agent.signal(signal.SIGTERM)
+        self.assertEqual(agent.wait_exit(timeout=10), 0, agent.text())
+
+
+if __name__ == "__main__":
+    unittest.main()
