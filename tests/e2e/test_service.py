@@ -1,9 +1,13 @@
 """The Linux service: "talvero-agent --service" as systemd runs it, in the
 foreground with its output kept, no one to answer, stopped by SIGTERM."""
 import json
+import os
+import pty
 import re
+import select
 import signal
 import subprocess
+import time
 import unittest
 
 import harness
@@ -43,9 +47,7 @@ class LinuxService(HttpTestCase):
                 self.assertEqual(agent.wait_exit(timeout=10), 0, agent.text())
                 # The group was removed and the server let go of before the end.
                 self.assertEqual(folder.read("simulation.counts"), b"items=0\n")
-                text = agent.text()
-                self.assertIsNone(ANSI.search(text), repr(text))
-                self.assertIn("\nThe agent has stopped.\n", text)
+                self.assertIn("\nThe agent has stopped.\n", agent.text())
 
                 lines = log_text(folder).splitlines()
                 for line in lines:
@@ -56,13 +58,53 @@ class LinuxService(HttpTestCase):
                 self.assertEqual(texts[-1], "The agent has stopped.")
                 self.assertNotIn("Press Ctrl+C to exit from the system.", texts)
 
+    def terminal_output(self, args):
+        """Runs the agent with its output on a terminal until its items are in,
+        stops it with SIGTERM and returns all it wrote there."""
+        folder = self.make_folder()
+        controller, terminal = pty.openpty()
+        process = subprocess.Popen([folder.exe] + args, cwd=folder.root, stdout=terminal,
+                                   stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                                   env=dict(os.environ, XDG_RUNTIME_DIR=folder.root,
+                                            XDG_CONFIG_HOME=os.path.join(folder.root, "home")))
+        os.close(terminal)
+        output = b""
+        try:
+            deadline = time.monotonic() + 60
+            while b"Items update completed!" not in output and time.monotonic() < deadline:
+                if select.select([controller], [], [], 1)[0]:
+                    output += os.read(controller, 65536)
+            self.assertIn(b"Items update completed!", output)
+            os.kill(process.pid, signal.SIGTERM)
+            self.assertEqual(process.wait(timeout=10), 0)
+            while select.select([controller], [], [], 0)[0]:
+                try:
+                    chunk = os.read(controller, 65536)
+                except OSError:  # the terminal's other end has closed
+                    break
+                if not chunk:
+                    break
+                output += chunk
+        finally:
+            if process.poll() is None:
+                os.kill(process.pid, signal.SIGKILL)
+                process.wait(timeout=20)
+            os.close(controller)
+        return output.decode("utf-8", "replace")
+
+    def test_no_colours_or_title_even_on_a_terminal(self):
+        # The console colours a terminal; the service never does.
+        for args, coloured in (([], True), (["--service"], False)):
+            with self.subTest(args=args):
+                output = self.terminal_output(args)
+                self.assertEqual(ANSI.search(output) is not None, coloured, repr(output[:300]))
+
     def test_a_missing_config_file_ends_it_with_its_reason(self):
         folder = self.make_folder(write_config=False)
         agent = folder.start(args=["--service"])
         self.assertEqual(agent.wait_exit(timeout=20), 2, agent.text())
         self.assertIn("\nThe service ends: %s does not exist.\n" % folder.path("config.ini"),
                       agent.text())
-        self.assertIsNone(ANSI.search(agent.text()))
         self.assertEqual(agent.error_text(), "")  # no box
 
     def test_a_missing_tags_file_is_a_log_line_not_a_box(self):
