@@ -25,8 +25,6 @@ class LinuxService(HttpTestCase):
         port = harness.free_port()
         folder = self.make_folder(config={"HTTP": {"port": str(port)}, "LOG": log_keys},
                                   simulation=COUNTED, **kwargs)
-        # A terminal for standard input would be asked questions in the console;
-        # the service asks none, whatever it is given.
         return port, folder, folder.start(args=["--service"])
 
     def test_serves_logs_and_stops_in_order_on_a_signal(self):
