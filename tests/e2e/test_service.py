@@ -97,6 +97,22 @@ class LinuxService(HttpTestCase):
                 output = self.terminal_output(args)
                 self.assertEqual(ANSI.search(output) is not None, coloured, repr(output[:300]))
 
+    def test_a_server_that_hangs_does_not_hold_up_the_stop(self):
+        # The first three device reads are answered, then each takes 40 s.
+        hanging = COUNTED.replace("delay=0\n", "delay=40000\ndelayafter=3\n")
+        port = harness.free_port()
+        folder = self.make_folder(config={"ITEMS": {"cf": "1"}, "HTTP": {"port": str(port)}},
+                                  simulation=hanging)
+        agent = folder.start(args=["--service"])
+        agent.wait_for("Items update completed!", timeout=60)
+        harness.wait_until(
+            lambda: harness.api_post(port, "c=60", timeout=10)["data"]["opc"]["stalledMs"] > 0,
+            30, what="a read hung")
+        agent.signal(signal.SIGTERM)
+        self.assertEqual(agent.wait_exit(timeout=10), 0, agent.text())
+        # The line that says why the server was not let go of reached the file.
+        self.assertIn("Stopping without releasing the OPC server", log_text(folder))
+
     def test_a_missing_config_file_ends_it_with_its_reason(self):
         folder = self.make_folder(write_config=False)
         agent = folder.start(args=["--service"])
