@@ -6,6 +6,7 @@
 #include "app/agent.h"
 #include "app/console_window.h"
 #include "app/process_paths.h"
+#include "app/service_operator_port.h"
 #include "app/settings.h"
 #include "common/console_output.h"
 #include "common/log.h"
@@ -18,6 +19,7 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform/sockets.h"
+#include "platform/supervisor.h"
 
 namespace {
 
@@ -35,10 +37,11 @@ class ConsoleOperatorPort : public OperatorPort {
   }
 };
 
-void PrintBanner(int64_t startMilliseconds) {
+// The title and copyright, then how this host is stopped.
+void PrintBanner(int64_t startMilliseconds, const std::string& howToStop) {
   PrintText(std::string("--------* ") + kAgentTitle + " *--------\n" +
             "Talvero OPC DA client agent, (c) Talvero " + FormatLocalTime(startMilliseconds, "%Y"));
-  PrintText("\nPress Ctrl+C to exit from the system.\n");
+  PrintText(howToStop);
 }
 
 // Claims the data folder for this agent through a lock on data/agent.lock,
@@ -66,13 +69,60 @@ bool ClaimDataFolder(platform::Env* env, std::unique_ptr<platform::FileLock>* lo
   return true;
 }
 
+// The start every host shares: the process made ready for the agent's
+// threads and the executable's paths known.
+void PrepareProcess() {
+  platform::PrepareProcessSignals();
+  platform::RaiseDescriptorLimit();
+  SetProcessPaths(platform::ModulePath(), &processPaths);
+}
+
+// What the agent is made from, once the data folder is this agent's.
+struct AgentGround {
+  std::unique_ptr<platform::FileLock> folderLock;  // held until the process ends
+  AgentSettings settings;
+  TextList settingsWarnings;
+  Log* log = nullptr;  // never destroyed: workers print through it until the process ends
+};
+
+// Claims the data folder, reads the settings and sets up the process's log,
+// its file on when the settings ask or the host always wants one. False when
+// another agent holds the folder.
+bool PrepareAgentGround(platform::Env* env, bool logFileAlways, AgentGround* ground) {
+  if (!ClaimDataFolder(env, &ground->folderLock)) return false;
+  LoadSettings(processPaths.configPath, &ground->settings, &ground->settingsWarnings);
+  LogFileSettings file = LogFileSettingsOf(ground->settings, DataFilePath("log"));
+  if (logFileAlways) file.enabled = true;
+  ground->log = new Log(env, file);
+  SetProcessLog(ground->log);
+  return true;
+}
+
+std::string AgentDataFolder() {
+  return processPaths.baseDirectory + platform::kPathSeparator + "data";
+}
+
+// Starts the agent in the process's OPC apartment; false when it must end.
+bool StartInApartment(Agent* agent) {
+  if (!platform::EnterProcessApartment()) {
+    PrintText("\nInit failed.");
+    return false;
+  }
+  return agent->Start();
+}
+
+// Stops the agent and returns the exit code; a worker stuck in a call to the
+// server is not waited for.
+int StopAgent(Agent* agent, int exitCode) {
+  if (!agent->Stop()) platform::ExitAgent();
+  return exitCode;
+}
+
 }  // namespace
 
 int RunAgent() {
   platform::Env* const env = platform::Env::Default();
-  platform::PrepareProcessSignals();
-  platform::RaiseDescriptorLimit();
-  SetProcessPaths(platform::ModulePath(), &processPaths);
+  PrepareProcess();
 
   if (!platform::AcquireInstanceLock(processPaths.instanceName)) {
     // Another agent runs: bring its console back to the operator, silently.
@@ -89,14 +139,8 @@ int RunAgent() {
                              platform::kMbIconStop | platform::kMbSystemModal);
     return 0;
   }
-  std::unique_ptr<platform::FileLock> folderLock;
-  if (!ClaimDataFolder(env, &folderLock)) return 1;
-  AgentSettings settings;
-  TextList settingsWarnings;
-  LoadSettings(processPaths.configPath, &settings, &settingsWarnings);
-  // Never destroyed: workers print through it until the process ends.
-  Log* const log = new Log(env, LogFileSettingsOf(settings, DataFilePath("log")));
-  SetProcessLog(log);
+  AgentGround ground;
+  if (!PrepareAgentGround(env, false, &ground)) return 1;
   platform::LoadAgentIcon(DataFilePath("logo.ico"));
   InstallAgentShellCallbacks();
   if (!platform::RegisterAgentWindowClass(kAgentTitle)) {
@@ -104,19 +148,14 @@ int RunAgent() {
                              platform::kMbIconStop | platform::kMbSystemModal);
     return 0;
   }
-  SetAutorun(settings.isautorun == 1);
+  SetAutorun(ground.settings.isautorun == 1);
 
   ConsoleOperatorPort operatorPort;
-  Agent agent(settings, processPaths.baseDirectory + platform::kPathSeparator + "data", env,
-              &operatorPort, log);
-  PrintBanner(startMilliseconds);
-  for (const std::string& warning : settingsWarnings) PrintErrorLine(env, warning, false);
+  Agent agent(ground.settings, AgentDataFolder(), env, &operatorPort, ground.log);
+  PrintBanner(startMilliseconds, "\nPress Ctrl+C to exit from the system.\n");
+  for (const std::string& warning : ground.settingsWarnings) PrintErrorLine(env, warning, false);
 
-  if (!platform::EnterProcessApartment()) {
-    PrintText("\nInit failed.");
-    return 0;
-  }
-  if (!agent.Start()) return 0;
+  if (!StartInApartment(&agent)) return 0;
   SetExitRelease([&agent](int64_t boundMs) { agent.Stop(boundMs); });
 
   // The console, the hidden window and the tray.
@@ -131,6 +170,43 @@ int RunAgent() {
   platform::RemoveTrayIcon();
 
   SetExitRelease(nullptr);
-  if (!agent.Stop()) platform::ExitAgent();
+  return StopAgent(&agent, exitCode);
+}
+
+int RunAgentAsService() {
+  platform::Env* const env = platform::Env::Default();
+  PrepareProcess();
+  // The supervisor keeps what is printed: no colours, no title, no questions.
+  // The instance lock is the console's (it brings the other console back);
+  // the data folder's lock keeps two agents off the same data.
+  platform::ConsoleUsePlainText();
+  const int64_t startMilliseconds = NowMilliseconds();
+
+  if (!platform::PathExists(processPaths.configPath)) {
+    // Nothing here mends itself: the supervisor is told not to restart.
+    PrintErrorLine(env, "\nThe service ends: " + processPaths.configPath + " does not exist.",
+                   true);
+    PrintText(env, "\n");
+    return kServiceExitNoConfig;
+  }
+  AgentGround ground;
+  if (!PrepareAgentGround(env, true, &ground)) return kServiceExitFailed;
+
+  ServiceOperatorPort operatorPort(env);
+  Agent agent(ground.settings, AgentDataFolder(), env, &operatorPort, ground.log);
+  PrintBanner(startMilliseconds, "\nRunning as a service; the log is " + ground.log->FilePath() +
+                                     ", SIGTERM stops it.");
+  for (const std::string& warning : ground.settingsWarnings) PrintErrorLine(env, warning, false);
+
+  // A server not found may come later: the supervisor starts the agent again.
+  if (!StartInApartment(&agent)) {
+    ground.log->Flush();
+    return kServiceExitFailed;
+  }
+  platform::WaitForSupervisorStop();
+  PrintText(env, "\nStop requested: the agent stops.");
+  int exitCode = StopAgent(&agent, 0);
+  PrintText(env, "\nThe agent has stopped.\n");
+  ground.log->Flush();
   return exitCode;
 }

@@ -31,4 +31,9 @@ void ConsoleUseNormalColours();
 // Sets the console (or terminal) title.
 void ConsoleSetTitle(const std::string& title);
 
+// From now on coloured writes go out as plain text and the title is left
+// alone: for a service, whose output a supervisor keeps (a journal), where
+// colour sequences would only be noise. Called before any other thread runs.
+void ConsoleUsePlainText();
+
 }  // namespace platform

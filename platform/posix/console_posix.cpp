@@ -37,7 +37,11 @@ std::string AnsiSequence(uint16_t attribute) {
   return "\x1b[" + std::to_string(fg) + ";" + std::to_string(bg) + "m";
 }
 
-bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+// Set once by ConsoleUsePlainText before other threads run; read after.
+bool plainText = false;
+
+// Colours and titles go only to a terminal, and not in a service.
+bool StdoutIsTerminal() { return !plainText && isatty(STDOUT_FILENO) == 1; }
 
 }  // namespace
 
@@ -69,5 +73,7 @@ void ConsoleSetTitle(const std::string& title) {
   std::lock_guard<std::mutex> hold(ConsoleLock());
   if (StdoutIsTerminal()) WriteAll(STDOUT_FILENO, "\x1b]0;" + title + "\x07");
 }
+
+void ConsoleUsePlainText() { plainText = true; }
 
 }  // namespace platform

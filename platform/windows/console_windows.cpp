@@ -42,10 +42,15 @@ void ConsoleWriteError(const std::string& text) {
   WriteAll(GetStdHandle(STD_ERROR_HANDLE), text);
 }
 
+namespace {
+// Set once by ConsoleUsePlainText before other threads run; read after.
+bool plainText = false;
+}  // namespace
+
 void ConsoleWriteColoured(uint16_t attribute, const std::string& text) {
   std::lock_guard<std::mutex> hold(ConsoleLock());
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  bool valid = output != INVALID_HANDLE_VALUE && output != nullptr;
+  bool valid = !plainText && output != INVALID_HANDLE_VALUE && output != nullptr;
   if (valid) SetConsoleTextAttribute(output, attribute);
   WriteAll(output, text);
   if (valid) SetConsoleTextAttribute(output, kNormalAttribute);
@@ -62,6 +67,10 @@ void ConsoleUseNormalColours() {
   }
 }
 
-void ConsoleSetTitle(const std::string& title) { SetConsoleTitleA(title.c_str()); }
+void ConsoleSetTitle(const std::string& title) {
+  if (!plainText) SetConsoleTitleA(title.c_str());
+}
+
+void ConsoleUsePlainText() { plainText = true; }
 
 }  // namespace platform

@@ -189,8 +189,8 @@ class AgentFolder:
         with open(self.path(name), "rb") as handle:
             return handle.read()
 
-    def start(self, env=None, stdin=subprocess.DEVNULL):
-        process = AgentProcess(self, env=env, stdin=stdin)
+    def start(self, env=None, stdin=subprocess.DEVNULL, args=()):
+        process = AgentProcess(self, env=env, stdin=stdin, args=args)
         self.processes.append(process)
         return process
 
@@ -203,13 +203,13 @@ class AgentFolder:
 class AgentProcess:
     """The agent running with its console output going to a file."""
 
-    def __init__(self, folder, env=None, stdin=subprocess.DEVNULL):
+    def __init__(self, folder, env=None, stdin=subprocess.DEVNULL, args=()):
         self.folder = folder
         self.output_path = os.path.join(folder.root, "console-%d.txt" % len(folder.processes))
         self.error_path = self.output_path + ".err"
         self.output = open(self.output_path, "wb")
         self.errors = open(self.error_path, "wb")
-        command = [WINE_RUN, folder.exe] if IS_WINDOWS else [folder.exe]
+        command = ([WINE_RUN, folder.exe] if IS_WINDOWS else [folder.exe]) + list(args)
         full_env = dict(os.environ)
         if IS_WINDOWS:
             # Wine's own error lines (a class COM could not find, a process
