@@ -90,14 +90,7 @@ bool ParseWholeInteger(const std::string& text, int64_t* value) {
 
 // A value as the console shows it: control bytes (a terminal would obey an
 // escape sequence) become '?', and a long value is cut.
-std::string ShownValue(const std::string& text) {
-  constexpr std::size_t kShown = 40;
-  std::string shown = text.substr(0, kShown);
-  for (char& ch : shown) {
-    if (static_cast<unsigned char>(ch) < ' ' || ch == '\x7f') ch = '?';
-  }
-  return text.size() > kShown ? shown + "..." : shown;
-}
+std::string ShownValue(const std::string& text) { return ShownOnOneLine(text, 40); }
 
 // The value of the rule's key. A missing or empty value takes the default
 // quietly, as the profile functions do; a value that is no number, or one

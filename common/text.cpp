@@ -69,3 +69,11 @@ int32_t ParseLeadingIntegerWrapping(const std::string& text) {
   if (negative) value = 0u - value;
   return static_cast<int32_t>(value);
 }
+
+std::string ShownOnOneLine(const std::string& text, std::size_t most) {
+  std::string shown = text.substr(0, most);
+  for (char& ch : shown) {
+    if (static_cast<unsigned char>(ch) < ' ' || ch == '\x7f') ch = '?';
+  }
+  return text.size() > most ? shown + "..." : shown;
+}

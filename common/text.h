@@ -35,3 +35,8 @@ int32_t ParseLeadingIntegerSaturating(const std::string& text);
 // sign and digits, computed in unsigned 32-bit arithmetic that wraps, so
 // "4294967297" reads as 1 and "-1" as -1.
 int32_t ParseLeadingIntegerWrapping(const std::string& text);
+
+// text as one line for the console or the log: control bytes (a terminal
+// would obey an escape sequence) become '?', and a text longer than most is
+// cut there and ends in "...".
+std::string ShownOnOneLine(const std::string& text, std::size_t most);

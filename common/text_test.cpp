@@ -61,3 +61,19 @@ TEST(LeadingInteger, WrappingComputesModulo32Bits) {
 }
 
 }  // namespace
+
+TEST(ShownOnOneLine, ControlBytesBecomeMarksAndLongTextsAreCut) {
+  struct Case {
+    std::string text;
+    std::size_t most;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"plain", 10, "plain"},
+      {"exactly10!", 10, "exactly10!"},
+      {"eleven char", 10, "eleven cha..."},
+      {"a\nb\r\x1b[2J\x7f", 20, "a?b??[2J?"},
+      {"", 5, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ShownOnOneLine(c.text, c.most), c.shown) << c.text;
+}

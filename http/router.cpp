@@ -27,14 +27,7 @@ bool CheckSignature(const std::string& accessKey, const HttpRequest& request) {
   return ConstantTimeEquals(expected, sign);
 }
 
-std::string LoggedText(const std::string& text) {
-  constexpr std::size_t kShown = 400;
-  std::string shown = text.substr(0, kShown);
-  for (char& ch : shown) {
-    if (static_cast<unsigned char>(ch) < ' ' || ch == '\x7f') ch = '?';
-  }
-  return text.size() > kShown ? shown + "..." : shown;
-}
+std::string LoggedText(const std::string& text) { return ShownOnOneLine(text, 400); }
 
 namespace {
 

@@ -75,20 +75,29 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
   return true;
 }
 
-bool WriteNewFileDurably(const std::string& path, const std::string& content) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+namespace {
+
+// Writes all of content to fd, going on after an interrupted write; false
+// with errno set when a write fails.
+bool WriteAll(int fd, const std::string& content) {
   std::size_t written = 0;
-  bool ok = true;
   while (written < content.size()) {
     ssize_t put = write(fd, content.data() + written, content.size() - written);
     if (put < 0) {
       if (errno == EINTR) continue;
-      ok = false;
-      break;
+      return false;
     }
     written += static_cast<std::size_t>(put);
   }
+  return true;
+}
+
+}  // namespace
+
+bool WriteNewFileDurably(const std::string& path, const std::string& content) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, content);
   if (ok && fsync(fd) != 0) ok = false;
   if (!ok) {
     ErrnoKeeper keep;
@@ -107,17 +116,7 @@ bool WriteNewFileDurably(const std::string& path, const std::string& content) {
 bool AppendAndFlush(const std::string& path, const std::string& content) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  std::size_t written = 0;
-  bool ok = true;
-  while (written < content.size()) {
-    ssize_t put = write(fd, content.data() + written, content.size() - written);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    written += static_cast<std::size_t>(put);
-  }
+  bool ok = WriteAll(fd, content);
   if (ok && fdatasync(fd) != 0) ok = false;
   if (ok) return close(fd) == 0;
   ErrnoKeeper keep;
