@@ -42,29 +42,29 @@ class RecordingOperatorPort : public OperatorPort {
   std::vector<std::string> told_;
 };
 
-// Counts the supervisor's looks at the tags file, so that a test can await
-// the end of the tick that added the items: the next tick looks again.
-class TagsWatchEnv : public platform::RecordingConsoleEnv {
+// A recording console that a test can await a line on.
+class AwaitingConsoleEnv : public platform::RecordingConsoleEnv {
  public:
-  bool LastWriteTime(const std::string& path, int64_t* time) override {
-    const bool found = RecordingConsoleEnv::LastWriteTime(path, time);
-    if (path.size() >= 8 && path.compare(path.size() - 8, 8, "tags.txt") == 0) {
-      std::lock_guard<std::mutex> hold(mutex_);
-      ++looks_;
-      changed_.notify_all();
-    }
-    return found;
+  void ConsoleWrite(const std::string& text) override {
+    RecordingConsoleEnv::ConsoleWrite(text);
+    std::lock_guard<std::mutex> hold(mutex_);
+    changed_.notify_all();
   }
-  // True once the tags file was looked at count times, false after a minute.
-  bool AwaitLooks(int count) {
+  void ConsoleWriteColoured(uint16_t attribute, const std::string& text) override {
+    RecordingConsoleEnv::ConsoleWriteColoured(attribute, text);
+    std::lock_guard<std::mutex> hold(mutex_);
+    changed_.notify_all();
+  }
+  // True once fragment was printed, false after a minute.
+  bool AwaitPrinted(const std::string& fragment) {
     std::unique_lock<std::mutex> hold(mutex_);
-    return changed_.wait_for(hold, std::chrono::minutes(1), [&] { return looks_ >= count; });
+    return changed_.wait_for(hold, std::chrono::minutes(1),
+                             [&] { return Printed().find(fragment) != std::string::npos; });
   }
 
  private:
-  std::mutex mutex_;  // guards looks_
+  std::mutex mutex_;  // pairs with changed_, signalled after each write
   std::condition_variable changed_;
-  int looks_ = 0;
 };
 
 class AgentTest : public testing::Test {
@@ -102,7 +102,7 @@ class AgentTest : public testing::Test {
 
   std::filesystem::path base_;
   AgentSettings settings_;
-  TagsWatchEnv env_;
+  AwaitingConsoleEnv env_;
   RecordingOperatorPort operator_;
 };
 
@@ -110,7 +110,9 @@ TEST_F(AgentTest, StopRemovesTheGroupAndReleasesTheServer) {
   Write("tags.txt", "Level\nCount\n");
   Agent agent(settings_, DataFolder(), &env_, &operator_);
   ASSERT_TRUE(agent.Start());
-  ASSERT_TRUE(env_.AwaitLooks(2)) << env_.Printed();
+  // The connection stage looks at the tags file too: the items are added
+  // once the supervisor's first tick says so.
+  ASSERT_TRUE(env_.AwaitPrinted("\nItems update completed! ")) << env_.Printed();
   EXPECT_EQ(Read("simulation.counts"), "items=2\n");
   EXPECT_NE(agent.StatusJson(0).find("\"connected\":true"), std::string::npos)
       << agent.StatusJson(0);
