@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -72,7 +73,8 @@ class AgentTest : public testing::Test {
   void SetUp() override {
     static std::atomic<int> folders{0};
     base_ = std::filesystem::temp_directory_path() /
-            ("talvero-agent-" + std::to_string(std::rand()) + "-" + std::to_string(++folders));
+            ("talvero-agent-" + std::to_string(std::random_device{}()) + "-" +
+             std::to_string(++folders));
     std::filesystem::create_directories(base_ / "data");
     Write("simulation.ini",
           "[server]\nprogid=Talvero.Simulation.1\ncounts=1\n"

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -108,7 +109,8 @@ class OpcSessionTest : public testing::Test {
   void SetUp() override {
     static std::atomic<int> folders{0};
     base_ = (std::filesystem::temp_directory_path() /
-             ("talvero-client-" + std::to_string(std::rand()) + "-" + std::to_string(++folders)))
+             ("talvero-client-" + std::to_string(std::random_device{}()) + "-" +
+              std::to_string(++folders)))
                 .string();
     std::filesystem::create_directories(DataPath());
     Write("simulation.ini", kSessionSimulation);
